@@ -1,0 +1,38 @@
+# make demo: install what is missing, build, run the example.
+# make test: install, build (release and sanitizer trees), run ctest and pytest.
+PYTHON ?= /usr/bin/python3
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build build-asan test demo bench clean format
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build -j $(JOBS)
+
+build-asan: deps
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON \
+	  -DZELK_PYTHON=OFF -DZELK_BENCH=OFF >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+
+test: build build-asan
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+	@if ls tests/python/test_*.py >/dev/null 2>&1; then \
+	  PYTHONPATH=build/python $(PYTHON) -m pytest -q tests/python; \
+	else echo "no python tests yet"; fi
+
+demo: build
+	@./build/examples/zelk_demo
+
+bench: build
+	@./build/bench/zelk_bench
+
+format:
+	@clang-format -i $$(git ls-files '*.cpp' '*.hpp')
+
+clean:
+	rm -rf build build-asan

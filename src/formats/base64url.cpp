@@ -1,0 +1,84 @@
+#include "formats/base64url.hpp"
+
+#include <array>
+
+namespace zelk {
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+constexpr std::uint8_t kInvalid = 0xFF;
+
+constexpr std::array<std::uint8_t, 256> make_decode_table() {
+  std::array<std::uint8_t, 256> table{};
+  table.fill(kInvalid);
+  for (std::uint8_t i = 0; i < 64; ++i) table[static_cast<unsigned char>(kAlphabet[i])] = i;
+  return table;
+}
+constexpr auto kDecode = make_decode_table();
+
+}  // namespace
+
+bool is_b64url_alphabet(std::string_view text) {
+  for (unsigned char c : text)
+    if (kDecode[c] == kInvalid) return false;
+  return true;
+}
+
+std::expected<Bytes, Base64UrlError> b64url_decode(std::string_view text) {
+  using Kind = Base64UrlError::Kind;
+  // Padding is reported before any other problem with the characters.
+  if (text.find('=') != std::string_view::npos)
+    return std::unexpected(Base64UrlError{Kind::PaddingForbidden});
+  const std::size_t rem = text.size() % 4;
+  if (rem == 1) return std::unexpected(Base64UrlError{Kind::InvalidCharacter});
+  Bytes out;
+  out.reserve(text.size() / 4 * 3 + (rem ? rem - 1 : 0));
+  std::uint32_t acc = 0;
+  int bits = 0;
+  for (unsigned char c : text) {
+    const std::uint8_t v = kDecode[c];
+    if (v == kInvalid) return std::unexpected(Base64UrlError{Kind::InvalidCharacter});
+    acc = (acc << 6) | v;
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<std::uint8_t>(acc >> bits));
+      acc &= (1u << bits) - 1;
+    }
+  }
+  // Leftover bits (4 after two characters, 2 after three) must be zero for a canonical text.
+  if (acc != 0) return std::unexpected(Base64UrlError{Kind::InvalidCharacter});
+  return out;
+}
+
+void b64url_encode_append(ByteView bytes, std::string& out) {
+  out.reserve(out.size() + (bytes.size() * 4 + 2) / 3);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const std::uint32_t n =
+        (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    out.push_back(kAlphabet[n >> 18]);
+    out.push_back(kAlphabet[(n >> 12) & 63]);
+    out.push_back(kAlphabet[(n >> 6) & 63]);
+    out.push_back(kAlphabet[n & 63]);
+  }
+  const std::size_t rest = bytes.size() - i;
+  if (rest == 1) {
+    const std::uint32_t n = std::uint32_t{bytes[i]} << 16;
+    out.push_back(kAlphabet[n >> 18]);
+    out.push_back(kAlphabet[(n >> 12) & 63]);
+  } else if (rest == 2) {
+    const std::uint32_t n = (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8);
+    out.push_back(kAlphabet[n >> 18]);
+    out.push_back(kAlphabet[(n >> 12) & 63]);
+    out.push_back(kAlphabet[(n >> 6) & 63]);
+  }
+}
+
+std::string b64url_encode(ByteView bytes) {
+  std::string out;
+  b64url_encode_append(bytes, out);
+  return out;
+}
+
+}  // namespace zelk

@@ -1,0 +1,67 @@
+#include "formats/base64url.hpp"
+
+#include <gtest/gtest.h>
+
+namespace zelk {
+namespace {
+
+struct DecodeCase {
+  std::string_view text;
+  std::optional<Bytes> bytes;  // nullopt: the error message below
+  std::string_view error = "";
+};
+
+constexpr std::string_view kPadding = "base64url padding is forbidden in ZELK";
+constexpr std::string_view kBadChar = "invalid base64url character";
+
+TEST(Base64Url, DecodeTable) {
+  const DecodeCase cases[] = {
+      {"", Bytes{}},
+      {"AA", Bytes{0}},
+      {"-_8", Bytes{0xFB, 0xFF}},
+      {"AAAA", Bytes{0, 0, 0}},
+      {"Zm9vYmFy", Bytes{'f', 'o', 'o', 'b', 'a', 'r'}},
+      {"AA==", std::nullopt, kPadding},
+      {"A=A", std::nullopt, kPadding},
+      {"=", std::nullopt, kPadding},
+      {"!!=", std::nullopt, kPadding},  // padding is reported before bad characters
+      {"AB", std::nullopt, kBadChar},   // non-zero bits beyond the last byte
+      {"AAB", std::nullopt, kBadChar},
+      {"A", std::nullopt, kBadChar},
+      {"AAAAA", std::nullopt, kBadChar},
+      {"+/8", std::nullopt, kBadChar},
+      {"AA AA", std::nullopt, kBadChar},
+      {"AA\nA", std::nullopt, kBadChar},
+      {std::string_view("A\0", 2), std::nullopt, kBadChar},
+      {"\xc3\xa9\xc3\xa9", std::nullopt, kBadChar},
+  };
+  for (const auto& c : cases) {
+    auto got = b64url_decode(c.text);
+    if (c.bytes) {
+      ASSERT_TRUE(got.has_value()) << c.text;
+      EXPECT_EQ(*got, *c.bytes) << c.text;
+    } else {
+      ASSERT_FALSE(got.has_value()) << c.text;
+      EXPECT_EQ(got.error().message(), c.error) << c.text;
+    }
+  }
+}
+
+TEST(Base64Url, EncodeLengthsAndRoundTrip) {
+  const std::pair<std::size_t, std::size_t> lengths[] = {{16, 22}, {32, 43}, {33, 44}, {64, 86}};
+  for (auto [n, chars] : lengths) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    std::string text = b64url_encode(b);
+    EXPECT_EQ(text.size(), chars);
+    EXPECT_EQ(text.find_first_of("=+/"), std::string::npos);
+    EXPECT_EQ(b64url_decode(text), b);
+  }
+  // Every byte value survives the round trip.
+  Bytes all(256);
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
+  EXPECT_EQ(b64url_decode(b64url_encode(all)), all);
+}
+
+}  // namespace
+}  // namespace zelk
