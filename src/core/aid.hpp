@@ -32,6 +32,10 @@ enum class AidKeyKind { Ed25519, P256 };
 // equal only when their texts are, so the long and short Ed25519 forms of one key differ.
 class Aid {
  public:
+  // An empty placeholder for record fields about to be read; every Aid a reader or parse_aid
+  // hands out holds a validated text.
+  Aid() = default;
+
   const std::string& text() const { return text_; }
   AidKeyKind key_kind() const;
 

@@ -35,10 +35,21 @@ class Object {
   // Appends without looking for an existing member; the caller knows the name is new.
   Value& push_back_unchecked(std::string name, Value value);
 
+  // Orders the members by name, byte by byte (extension members are held that way).
+  void sort_by_name();
+
   friend bool operator==(const Object&, const Object&);
 
  private:
+  // Large objects get a hash index so that reading one stays linear; small ones are searched
+  // directly. Members must not be renamed through the mutable iterators.
+  static constexpr std::size_t kIndexFrom = 16;
+  std::size_t find_position(std::string_view name) const;
+  void index_insert(std::size_t position);
+  void rebuild_index();
+
   std::vector<Member> members_;
+  std::vector<std::uint32_t> index_;  // open addressing: 0 empty, else member position + 1
 };
 
 // A generic JSON value. Numbers keep the kind they were read as: a non-negative integer that fits

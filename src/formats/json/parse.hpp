@@ -1,0 +1,26 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "formats/json/error.hpp"
+#include "formats/json/reader.hpp"
+#include "formats/json/value.hpp"
+
+namespace zelk::json {
+
+// The whole text as one generic value, with optional whitespace around it.
+std::expected<Value, JsonError> parse_value(std::string_view text);
+
+// Reads exactly one value from `reader` and refuses a name given twice in one object ("duplicate
+// field `NAME`", as soon as the repeated name is read). Whatever follows the value is not looked
+// at. Each object has its own set of names; names compare after unescaping.
+std::expected<void, JsonError> scan_json_for_duplicate_keys(Reader& reader);
+
+// The scan over a whole text: absent when it finds nothing wrong, otherwise the first problem's
+// message with its position.
+std::optional<std::string> check_duplicate_keys(std::string_view text);
+
+}  // namespace zelk::json

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/json/parse.hpp"
+#include "formats/json/writer.hpp"
+#include "test_records.hpp"
+
+namespace zelk::json {
+namespace {
+
+using namespace testing;
+
+const std::vector<std::string>& documents() {
+  static const std::vector<std::string> docs = {
+      R"({"ver":"zelk/0.2","grants":["read","wr\u00efte"],"cnf":{"jkt":"abc"},)"
+      R"("payload":{"n":[1,-2,3.5e-3,true,false,null],"s":"\ud83d\ude00\n"},"note":null,"ext":{}})",
+      "[\"v\", [], [\"t\"], {\"deep\": [[[{\"a\": 1e10}]]]}, \"n\xC3\xA9\", null]",
+      R"({"type":{"pinned_key":null},"issuer":null,"subject":"s","ext":{"b":[1,2],"a":{}}})",
+      R"({"x":{"skip":[1,{"y":"\uDC00"},1e999]},"alg":"EdDSA","kid":"k1"})",
+      R"({"aud":["a","b"],"n":-9223372036854775808})",
+  };
+  return docs;
+}
+
+// Every error has a position inside the text (or none), whatever was read.
+void check_error(std::string_view text, const JsonError& e) {
+  ASSERT_FALSE(e.message.empty());
+  if (!e.has_position()) return;
+  const std::size_t lines =
+      1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  EXPECT_LE(e.line, lines) << text;
+  EXPECT_LE(e.column, text.size()) << text;
+}
+
+void read_every_way(std::string_view text) {
+  auto value = parse_value(text);
+  if (!value) check_error(text, value.error());
+  if (auto scan = check_duplicate_keys(text)) {
+    EXPECT_FALSE(scan->empty());
+  }
+  auto claims = read_record<Claims>(text);
+  if (!claims) check_error(text, claims.error());
+  auto lenient = read_record<Lenient>(text);
+  if (!lenient) check_error(text, lenient.error());
+  auto descriptor = read_record<Descriptor>(text);
+  if (!descriptor) check_error(text, descriptor.error());
+  auto aud = read_record<AudRec>(text);
+  if (!aud) check_error(text, aud.error());
+  if (value) {
+    (void)record_from_value<Claims>(*value);
+    (void)record_from_value<Descriptor>(*value);
+    (void)record_from_value<AudRec>(*value);
+    // A parsed value is written as JSON that reads again (floats may come back a little
+    // different: the reader's float conversion is not always the nearest double).
+    EXPECT_TRUE(parse_value(to_compact_string(*value)).has_value()) << text;
+  }
+}
+
+TEST(Robustness, EveryPrefix) {
+  for (const std::string& doc : documents()) {
+    ASSERT_TRUE(parse_value(doc).has_value() || read_record<Lenient>(doc).has_value()) << doc;
+    for (std::size_t n = 0; n < doc.size(); ++n) {
+      const std::string prefix = doc.substr(0, n);
+      read_every_way(prefix);
+      // A proper prefix of one object or array is never a whole value.
+      auto v = parse_value(prefix);
+      EXPECT_FALSE(v.has_value()) << prefix;
+      if (!v) {
+        EXPECT_TRUE(v.error().has_position());
+      }
+    }
+  }
+}
+
+TEST(Robustness, EveryByteReplaced) {
+  const char replacements[] = {'\0', '"', '\\',   '{',    '}',    '[',   ']', ',',
+                               ':',  'n', '-',    '0',    'e',    '.',   ' ', '\n',
+                               'u',  'x', '\x7f', '\x80', '\xC3', '\xFF'};
+  for (const std::string& doc : documents()) {
+    for (std::size_t i = 0; i < doc.size(); ++i) {
+      for (char r : replacements) {
+        std::string text = doc;
+        text[i] = r;
+        read_every_way(text);
+      }
+    }
+  }
+}
+
+TEST(Robustness, RandomBytes) {
+  std::mt19937 rng(20240611);
+  const std::string alphabet = "{}[],:\"\\ntrfalseu0123456789.eE+- \t\n\x80\xBF\xC3\xE2\xF0\xFF";
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const std::size_t size = rng() % 64;
+    for (std::size_t i = 0; i < size; ++i) {
+      text += (rng() % 4 == 0) ? static_cast<char>(rng() % 256) : alphabet[rng() % alphabet.size()];
+    }
+    read_every_way(text);
+  }
+}
+
+TEST(Robustness, DeepNestingDoesNotExhaustTheStack) {
+  const std::string deep_arrays = std::string(100000, '[');
+  EXPECT_EQ(parse_value(deep_arrays).error().full(),
+            "recursion limit exceeded at line 1 column 128");
+  EXPECT_EQ(check_duplicate_keys(deep_arrays), "recursion limit exceeded at line 1 column 128");
+  // A skipped value may nest without limit: it is skipped without recursion.
+  const std::string skipped =
+      "{\"x\":" + std::string(100000, '[') + std::string(100000, ']') + ",\"alg\":\"a\"}";
+  EXPECT_TRUE(read_record<Lenient>(skipped).has_value());
+  const std::string unclosed = "{\"x\":" + std::string(100000, '[');
+  EXPECT_EQ(read_record<Lenient>(unclosed).error().full(),
+            "EOF while parsing a list at line 1 column 100005");
+}
+
+}  // namespace
+}  // namespace zelk::json
