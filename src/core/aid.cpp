@@ -1,9 +1,7 @@
 #include "core/aid.hpp"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "formats/base64url.hpp"
+#include "formats/invariant.hpp"
 
 namespace zelk {
 namespace {
@@ -28,11 +26,6 @@ std::expected<Bytes, AidError> check_identifier(std::string_view id, std::size_t
   auto bytes = b64url_decode(id);
   if (!bytes || bytes->size() != decoded) return non_b64();
   return std::move(*bytes);
-}
-
-[[noreturn]] void invariant_failure(const char* what) {
-  std::fprintf(stderr, "zelk: internal invariant failure: %s\n", what);
-  std::abort();
 }
 
 Bytes decode_validated(std::string_view id, std::size_t n, const char* what) {

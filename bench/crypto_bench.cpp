@@ -1,0 +1,122 @@
+// Each pair measures one verification through our API and the same work done directly with the
+// underlying library, over identical inputs.
+#include <benchmark/benchmark.h>
+#include <openssl/ecdsa.h>
+#include <openssl/evp.h>
+#include <sodium.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "crypto/keys.hpp"
+#include "crypto/sha256.hpp"
+#include "crypto/signature_text.hpp"
+
+namespace {
+
+using zelk::KeySuite;
+using zelk::SigningKey;
+
+std::array<std::uint8_t, 32> seed() {
+  std::array<std::uint8_t, 32> s{};
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<std::uint8_t>(i + 1);
+  return s;
+}
+
+void require(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "benchmark setup failed: %s\n", what);
+    std::abort();
+  }
+}
+
+const zelk::Sha256Digest kDigest = zelk::sha256(std::string_view("benchmark signing input"));
+
+void BM_Ed25519VerifyDigestText(benchmark::State& state) {
+  const SigningKey key = SigningKey::ed25519_from_seed(seed());
+  const zelk::VerifyingKey vk = *zelk::verifying_key_from_aid(key.aid());
+  const std::string text = zelk::sign_digest_text(key, kDigest);
+  for (auto _ : state) {
+    auto ok = zelk::verify_digest_text(vk, kDigest, text);
+    benchmark::DoNotOptimize(ok);
+  }
+}
+BENCHMARK(BM_Ed25519VerifyDigestText);
+
+void BM_Ed25519VerifyBytes(benchmark::State& state) {
+  const SigningKey key = SigningKey::ed25519_from_seed(seed());
+  const zelk::VerifyingKey vk = *zelk::verifying_key_from_aid(key.aid());
+  const zelk::Signature64 sig = zelk::sign_bytes(key, kDigest);
+  for (auto _ : state) {
+    auto ok = zelk::verify_signature_bytes(vk, kDigest, sig);
+    benchmark::DoNotOptimize(ok);
+  }
+}
+BENCHMARK(BM_Ed25519VerifyBytes);
+
+void BM_Ed25519VerifyRawSodium(benchmark::State& state) {
+  require(sodium_init() >= 0, "sodium_init");
+  const SigningKey key = SigningKey::ed25519_from_seed(seed());
+  const zelk::Signature64 sig = zelk::sign_bytes(key, kDigest);
+  const zelk::ByteView pk = key.public_key();
+  for (auto _ : state) {
+    int r = crypto_sign_verify_detached(sig.data(), kDigest.data(), kDigest.size(), pk.data());
+    benchmark::DoNotOptimize(r);
+  }
+}
+BENCHMARK(BM_Ed25519VerifyRawSodium);
+
+void BM_P256VerifyBytes(benchmark::State& state) {
+  const SigningKey key = std::move(*SigningKey::p256_from_scalar(seed()));
+  const zelk::VerifyingKey vk = *zelk::verifying_key_from_aid(key.aid());
+  const std::string message = "header.payload";
+  const zelk::Signature64 sig = zelk::sign_bytes(key, zelk::as_bytes(message));
+  for (auto _ : state) {
+    auto ok = zelk::verify_signature_bytes(vk, zelk::as_bytes(message), sig);
+    benchmark::DoNotOptimize(ok);
+  }
+}
+BENCHMARK(BM_P256VerifyBytes);
+
+// The same key and message through EVP_DigestVerify, with the signature already in DER.
+void BM_P256VerifyRawOpenSsl(benchmark::State& state) {
+  const SigningKey key = std::move(*SigningKey::p256_from_scalar(seed()));
+  const std::string message = "header.payload";
+  const zelk::Signature64 sig = zelk::sign_bytes(key, zelk::as_bytes(message));
+
+  const zelk::ByteView point = key.verifying_key().p256_uncompressed();
+  char group[] = "prime256v1";
+  OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("group", group, 0),
+                         OSSL_PARAM_construct_octet_string(
+                             "pub", const_cast<std::uint8_t*>(point.data()), point.size()),
+                         OSSL_PARAM_construct_end()};
+  EVP_PKEY_CTX* fctx = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
+  EVP_PKEY* pkey = nullptr;
+  require(fctx && EVP_PKEY_fromdata_init(fctx) == 1 &&
+              EVP_PKEY_fromdata(fctx, &pkey, EVP_PKEY_PUBLIC_KEY, params) == 1,
+          "EVP_PKEY_fromdata");
+  EVP_PKEY_CTX_free(fctx);
+
+  ECDSA_SIG* esig = ECDSA_SIG_new();
+  ECDSA_SIG_set0(esig, BN_bin2bn(sig.data(), 32, nullptr), BN_bin2bn(sig.data() + 32, 32, nullptr));
+  unsigned char* der = nullptr;
+  const int der_len = i2d_ECDSA_SIG(esig, &der);
+  ECDSA_SIG_free(esig);
+  require(der_len > 0, "i2d_ECDSA_SIG");
+
+  for (auto _ : state) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    int r = EVP_DigestVerifyInit_ex(ctx, nullptr, "SHA256", nullptr, nullptr, pkey, nullptr);
+    r &= EVP_DigestVerify(ctx, der, static_cast<std::size_t>(der_len),
+                          reinterpret_cast<const unsigned char*>(message.data()), message.size());
+    EVP_MD_CTX_free(ctx);
+    benchmark::DoNotOptimize(r);
+  }
+  OPENSSL_free(der);
+  EVP_PKEY_free(pkey);
+}
+BENCHMARK(BM_P256VerifyRawOpenSsl);
+
+}  // namespace

@@ -1,0 +1,38 @@
+#include "crypto/sha256.hpp"
+
+#include <openssl/evp.h>
+
+#include "crypto/invariant.hpp"
+
+namespace zelk {
+namespace {
+
+// Fetched once so that each digest skips the provider lookup.
+const EVP_MD* sha256_md() {
+  static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA2-256", nullptr);
+  if (md == nullptr) crypto_detail::invariant_failure("SHA-256 is not available");
+  return md;
+}
+
+}  // namespace
+
+Sha256Digest sha256(ByteView data) {
+  Sha256Digest out{};
+  unsigned int len = 0;
+  if (EVP_Digest(data.data(), data.size(), out.data(), &len, sha256_md(), nullptr) != 1 ||
+      len != out.size())
+    crypto_detail::invariant_failure("SHA-256 digest failed");
+  return out;
+}
+
+std::string lower_hex(ByteView bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out(bytes.size() * 2, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    out[2 * i] = kDigits[bytes[i] >> 4];
+    out[2 * i + 1] = kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
+}  // namespace zelk
