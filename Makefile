@@ -11,7 +11,7 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELK_TESTS=OFF -DZELK_PYTHON=ON >/dev/null
 	@cmake --build build -j $(JOBS)
 
 build-asan: deps

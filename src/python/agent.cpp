@@ -1,0 +1,48 @@
+#include "python/agent.hpp"
+
+#include "python/runtime/binder.hpp"
+#include "python/runtime/convert.hpp"
+
+namespace zelk::py {
+namespace {
+
+PyMethodDef g_agent_methods[] = {
+    agent_generate_method(),
+    agent_from_seed_method(),
+    // build_manifest, new_session, new_responder, verify_tct, verify_tct_cached,
+    // build_delegation, issue_tct_for_delegatee, sign_revocation_list, build_renewal_request,
+    // process_renewal_request follow here, in this order, as they are implemented.
+    kEndOfMethods,
+};
+
+Result<OwnedRef> agent_aid(BorrowedRef self) {
+  ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
+  return py_str(agent->key->aid_text());
+}
+
+PyGetSetDef g_agent_properties[] = {
+    property<agent_aid>("aid", "The agent's AID string (`aid:pubkey:...`)."),
+    kEndOfProperties,
+};
+
+}  // namespace
+
+PyClass& agent_class() {
+  static PyClass cls({
+      .name = "ZelkAgent",
+      .doc = "A ZELK agent: its signing key and, once `build_manifest` has run, its signed\n"
+             "Manifest.",
+      .basicsize = static_cast<int>(sizeof(AgentCell)),
+      .constructor = nullptr,
+      .dealloc = &dealloc<AgentCell>,
+      .methods = g_agent_methods,
+      .getset = g_agent_properties,
+  });
+  return cls;
+}
+
+Result<OwnedRef> wrap_agent(Agent value) {
+  return wrap<AgentCell>(agent_class(), std::move(value));
+}
+
+}  // namespace zelk::py

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+
+#include "crypto/keys.hpp"
+#include "python/runtime/entries.hpp"
+#include "python/runtime/object.hpp"
+
+namespace zelk::py {
+
+// The value of a ZelkAgent: its key, shared with every session and bundle builder made from the
+// agent and wiped with its last holder.
+struct Agent {
+  std::shared_ptr<const SigningKey> key;
+  // The cached Manifest that build_manifest sets joins here as std::optional<Manifest>.
+};
+
+using AgentCell = Cell<Agent>;
+
+PyClass& agent_class();
+Result<OwnedRef> wrap_agent(Agent value);
+
+// Converter for an argument that must be a ZelkAgent; the caller borrows it next.
+inline Result<BorrowedRef> to_agent(BorrowedRef obj) {
+  return to_instance(obj, agent_class());
+}
+
+// The method records of ZelkAgent, one per unit that implements them, listed in agent.cpp in
+// the class's order.
+PyMethodDef agent_generate_method();
+PyMethodDef agent_from_seed_method();
+
+}  // namespace zelk::py

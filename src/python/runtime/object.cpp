@@ -1,0 +1,79 @@
+#include "python/runtime/object.hpp"
+
+#include <vector>
+
+#include "python/runtime/convert.hpp"
+
+namespace zelk::py {
+namespace {
+
+// Installed on the classes whose instances only the module makes.
+PyObject* refusing_new(PyTypeObject* type, PyObject*, PyObject*) {
+  return run_entry([type]() -> Result<OwnedRef> {
+    OwnedRef module =
+        OwnedRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    std::string module_name = "<unknown>";
+    Py_ssize_t size = 0;
+    const char* text = module && PyUnicode_Check(module.get())
+                           ? PyUnicode_AsUTF8AndSize(module.get(), &size)
+                           : nullptr;
+    if (text != nullptr) module_name.assign(text, static_cast<std::size_t>(size));
+    PyErr_Clear();
+    return fail(PyError::type_error("cannot create '" + module_name + "." +
+                                    qualname_of_type(reinterpret_cast<PyObject*>(type)) +
+                                    "' instances"));
+  });
+}
+
+}  // namespace
+
+Result<OwnedRef> PyClass::make_type() {
+  std::vector<PyType_Slot> slots;
+  if (spec_.doc != nullptr && spec_.doc[0] != '\0')
+    slots.push_back({Py_tp_doc, const_cast<char*>(spec_.doc)});
+  slots.push_back({Py_tp_base, &PyBaseObject_Type});
+  newfunc constructor = spec_.constructor != nullptr ? spec_.constructor : &refusing_new;
+  slots.push_back({Py_tp_new, reinterpret_cast<void*>(constructor)});
+  slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(spec_.dealloc)});
+  if (spec_.methods != nullptr) slots.push_back({Py_tp_methods, spec_.methods});
+  if (spec_.getset != nullptr) slots.push_back({Py_tp_getset, spec_.getset});
+  slots.push_back({0, nullptr});
+
+  PyType_Spec type_spec{type_name_.c_str(), spec_.basicsize, 0, Py_TPFLAGS_DEFAULT, slots.data()};
+  OwnedRef type = OwnedRef::steal(PyType_FromSpec(&type_spec));
+  if (!type) {
+    PyError cause = PyError::fetch();
+    return fail(PyError::runtime_error(std::string("An error occurred while initializing class ") +
+                                       spec_.name)
+                    .caused_by(std::move(cause)));
+  }
+  return type;
+}
+
+Result<BorrowedRef> PyClass::type() {
+  return cache_.get_or_init([this] { return make_type(); });
+}
+
+Result<PyTypeObject*> PyClass::type_for_instance() {
+  Result<BorrowedRef> made = type();
+  if (!made) {
+    std::move(made).error().restore();
+    PyErr_WriteUnraisable(nullptr);
+    return fail(
+        PyError::panic(std::string("failed to create type object for `") + spec_.name + "`"));
+  }
+  return reinterpret_cast<PyTypeObject*>(made->get());
+}
+
+bool PyClass::is_instance(BorrowedRef obj) {
+  PyObject* ready = cache_.peek();
+  return ready != nullptr &&
+         PyType_IsSubtype(Py_TYPE(obj.get()), reinterpret_cast<PyTypeObject*>(ready)) != 0;
+}
+
+Result<BorrowedRef> to_instance(BorrowedRef obj, PyClass& cls) {
+  if (!cls.is_instance(obj)) return fail(not_an_instance(obj, cls.name()));
+  return obj;
+}
+
+}  // namespace zelk::py
