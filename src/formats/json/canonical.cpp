@@ -176,8 +176,7 @@ std::expected<void, CanonicalJsonError> append_canonical(const Value& value, std
           current = &top.container->as_array()[top.next];
         } else {
           const Member* m = order.data()[top.order_begin + top.next];
-          write_json_string(m->name, out);
-          out.push_back(':');
+          write_json_member_name(m->name, out);
           current = &m->value;
         }
         ++top.next;

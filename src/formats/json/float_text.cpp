@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 namespace zelk::json {
 namespace {
@@ -81,10 +82,27 @@ bool put_non_finite(double value, TextBuffer& t, const char* infinity) {
   return false;
 }
 
+// Integral values below 2^53 (times, counts) are printed straight from their integer: every
+// integer up to there is a double, so its own digits are the shortest that read back. This
+// skips the general shortest-digits search, several times slower.
+bool put_small_integer(double value, TextBuffer& t) {
+  constexpr double kTwoPow53 = 9007199254740992.0;
+  if (!(std::fabs(value) < kTwoPow53) || value != std::trunc(value)) return false;
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<std::int64_t>(value));
+  if (ec != std::errc()) return false;
+  for (const char* p = buf; p < end; ++p) t.put(*p);
+  return true;
+}
+
 void put_float_text(double value, TextBuffer& t) {
   if (put_non_finite(value, t, "inf")) return;
   if (value == 0.0) {
     t.put(std::signbit(value) ? "-0.0" : "0.0");
+    return;
+  }
+  if (put_small_integer(value, t)) {  // below 1e16, so always positional
+    t.put(".0");
     return;
   }
   if (value < 0) t.put('-');
@@ -119,6 +137,7 @@ void put_ecmascript_number(double value, TextBuffer& t) {
     t.put('0');
     return;
   }
+  if (put_small_integer(value, t)) return;  // below 1e21, so always positional
   if (value < 0) t.put('-');
   const Decimal d = shortest_decimal(std::fabs(value));
   const int k = d.count;

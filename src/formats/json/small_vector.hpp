@@ -42,8 +42,8 @@ class SmallVector {
   }
 
  private:
-  std::array<T, N> inline_{};
-  std::vector<T> heap_;  // holds every element once the inline part has overflowed
+  std::array<T, N> inline_;  // left uninitialised: only [0, size_) is ever read
+  std::vector<T> heap_;      // holds every element once the inline part has overflowed
   std::size_t size_ = 0;
   bool on_heap_ = false;
 };

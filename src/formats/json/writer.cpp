@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "formats/json/float_text.hpp"
 #include "formats/json/small_vector.hpp"
@@ -35,6 +36,60 @@ void append_integer(Int value, std::string& out) {
   if (ec == std::errc()) out.append(buf, end);
 }
 
+// True when any of the 8 bytes in `w` must be escaped: below 0x20, '"' or '\\'. Each test is
+// the usual "some byte is zero / less than n" word trick; only whether any bit is set matters.
+constexpr bool word_needs_escape(std::uint64_t w) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  const std::uint64_t quote = w ^ (kOnes * '"');
+  const std::uint64_t backslash = w ^ (kOnes * '\\');
+  const std::uint64_t control = (w - kOnes * 0x20) & ~w;
+  const std::uint64_t is_quote = (quote - kOnes) & ~quote;
+  const std::uint64_t is_backslash = (backslash - kOnes) & ~backslash;
+  return ((control | is_quote | is_backslash) & kHigh) != 0;
+}
+
+// Index of the first byte from `from` on that must be escaped, or `size` if there is none.
+std::size_t next_escape(const char* data, std::size_t size, std::size_t from) {
+  std::size_t i = from;
+  while (size - i >= 8) {  // i <= size always holds
+    std::uint64_t w;
+    std::memcpy(&w, data + i, 8);
+    if (word_needs_escape(w)) break;
+    i += 8;
+  }
+  while (i < size && kEscape[static_cast<unsigned char>(data[i])] == 0) ++i;
+  return i;
+}
+
+// Writes `text` as a string literal, followed by `suffix` unless it is 0. Runs of bytes without
+// anything to escape (nearly all strings are one such run) are copied in one append.
+void append_literal(std::string_view text, char suffix, std::string& out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const char* const data = text.data();
+  const std::size_t size = text.size();
+  std::size_t esc_at = next_escape(data, size, 0);
+  out.push_back('"');
+  std::size_t run = 0;  // start of the bytes not yet copied
+  while (esc_at < size) {
+    out.append(data + run, esc_at - run);
+    const unsigned c = static_cast<unsigned char>(data[esc_at]);
+    const char esc = kEscape[c];
+    if (esc == 'u') {
+      const char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+      out.append(u, sizeof u);
+    } else {
+      const char two[2] = {'\\', esc};
+      out.append(two, sizeof two);
+    }
+    run = esc_at + 1;
+    esc_at = next_escape(data, size, run);
+  }
+  out.append(data + run, size - run);
+  out.push_back('"');
+  if (suffix != 0) out.push_back(suffix);
+}
+
 struct Frame {
   const Value* container;
   std::size_t next;  // index of the next element or member to write
@@ -43,27 +98,11 @@ struct Frame {
 }  // namespace
 
 void write_json_string(std::string_view text, std::string& out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out.push_back('"');
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  const char* run = p;  // start of the bytes not yet copied
-  for (; p < end; ++p) {
-    const char esc = kEscape[static_cast<unsigned char>(*p)];
-    if (esc == 0) continue;
-    out.append(run, p);
-    if (esc == 'u') {
-      const unsigned c = static_cast<unsigned char>(*p);
-      const char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-      out.append(u, sizeof u);
-    } else {
-      const char two[2] = {'\\', esc};
-      out.append(two, sizeof two);
-    }
-    run = p + 1;
-  }
-  out.append(run, end);
-  out.push_back('"');
+  append_literal(text, 0, out);
+}
+
+void write_json_member_name(std::string_view name, std::string& out) {
+  append_literal(name, ':', out);
 }
 
 // Iterative so that a deeply nested value cannot exhaust the call stack.
@@ -121,8 +160,7 @@ void write_compact(const Value& value, std::string& out) {
         if (top.next < o.size()) {
           if (top.next > 0) out.push_back(',');
           const Member& m = o.begin()[top.next++];
-          write_json_string(m.name, out);
-          out.push_back(':');
+          write_json_member_name(m.name, out);
           current = &m.value;
         } else {
           out.push_back('}');

@@ -16,4 +16,7 @@ std::string to_compact_string(const Value& value);
 // Appends `text` as a JSON string literal, quotes included, with the compact writer's escaping.
 void write_json_string(std::string_view text, std::string& out);
 
+// Appends `name` as a string literal followed by ':', as an object member starts.
+void write_json_member_name(std::string_view name, std::string& out);
+
 }  // namespace zelk::json

@@ -47,6 +47,68 @@ TEST(WriteJsonString, EscapesOnlyQuoteBackslashAndControls) {
   }
 }
 
+// Every byte value at every offset of strings up to 20 bytes long (the word-at-a-time scan reads
+// 8 bytes at once), against a byte-by-byte rendering of the escaping rules.
+TEST(WriteJsonString, EveryByteAtEveryOffset) {
+  auto reference = [](const std::string& s) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string r = "\"";
+    for (char ch : s) {
+      const auto c = static_cast<unsigned char>(ch);
+      switch (c) {
+        case '"':
+          r += "\\\"";
+          break;
+        case '\\':
+          r += "\\\\";
+          break;
+        case '\b':
+          r += "\\b";
+          break;
+        case '\f':
+          r += "\\f";
+          break;
+        case '\n':
+          r += "\\n";
+          break;
+        case '\r':
+          r += "\\r";
+          break;
+        case '\t':
+          r += "\\t";
+          break;
+        default:
+          if (c < 0x20) {
+            r += "\\u00";
+            r += kHex[c >> 4];
+            r += kHex[c & 0xF];
+          } else {
+            r += ch;
+          }
+      }
+    }
+    return r + "\"";
+  };
+  for (std::size_t length = 1; length <= 20; ++length) {
+    for (std::size_t at = 0; at < length; ++at) {
+      for (int byte = 0; byte < 256; ++byte) {
+        // Filler bytes with the high bit set must not hide or fake an escape.
+        std::string s(length, '\xa2');
+        s[at] = static_cast<char>(byte);
+        ASSERT_EQ(as_literal(s), reference(s))
+            << "length " << length << " at " << at << " byte " << byte;
+      }
+    }
+  }
+}
+
+TEST(WriteJsonMemberName, AddsTheColon) {
+  std::string out;
+  write_json_member_name("a", out);
+  write_json_member_name("b\n", out);
+  EXPECT_EQ(out, R"("a":"b\n":)");
+}
+
 TEST(WriteJsonString, AppendsToExistingText) {
   std::string out = "x";
   write_json_string("a\tb", out);
@@ -107,7 +169,11 @@ TEST(WriteCompact, DeepNesting) {
   Value v(7);
   for (int i = 0; i < kDepth; ++i) {
     if (i % 2 == 0) {
-      v = Value(Array{Value(i), std::move(v)});
+      // Built by moves: an initializer list would copy the whole subtree at each level.
+      Array a;
+      a.push_back(Value(i));
+      a.push_back(std::move(v));
+      v = Value(std::move(a));
     } else {
       Object o;
       o.push_back_unchecked("k", std::move(v));
