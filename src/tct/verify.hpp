@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/aid.hpp"
+#include "tct/claims.hpp"
+#include "tct/revocation_check.hpp"
+#include "tct/tct_error.hpp"
+
+namespace zelk {
+
+// What the caller expects of a TCT; everything is borrowed for the call.
+//   TctVerifyOptions options{.issuer = iss, .expected_audience = me, .now = now};
+struct TctVerifyOptions {
+  const Aid& issuer;             // names the key that must have signed; `iss` must equal it
+  const Aid& expected_audience;  // `aud` must equal it (and `sub`)
+  std::int64_t now;
+  std::optional<std::int64_t> manifest_expires_at{};  // `exp` may not exceed it
+  const RevocationCheck* revocation = nullptr;        // consulted last, with `jti`
+  std::int64_t clock_skew_secs = 0;                   // widens both ends of the window
+};
+
+struct VerifiedTct {
+  std::string token;  // the presented text, byte for byte
+  TctClaims claims;
+};
+
+// Header typ, duplicate and undeclared claims (before any signature work), signature with the
+// issuer's key, strict claims, version, issuer, audience, validity (inclusive, saturating skew),
+// Manifest bound, grants, cnf, and last revocation.
+std::expected<VerifiedTct, TctError> verify_tct_jws(std::string_view token,
+                                                    const TctVerifyOptions& options);
+
+// The smaller set of checks of a grant voucher: the same pre-check, signature by `issuer`, strict
+// claims, version, issuer and non-empty grants. Times, subject and src_jti are left to callers.
+std::expected<GrantVoucherClaims, TctError> verify_grant_voucher_jws(std::string_view token,
+                                                                     const Aid& issuer);
+
+}  // namespace zelk

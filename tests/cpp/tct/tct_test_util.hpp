@@ -1,0 +1,88 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/aid.hpp"
+#include "crypto/keys.hpp"
+#include "formats/base64url.hpp"
+#include "formats/bytes.hpp"
+
+namespace zelk::test {
+
+inline std::array<std::uint8_t, 32> filled32(std::uint8_t byte) {
+  std::array<std::uint8_t, 32> out{};
+  out.fill(byte);
+  return out;
+}
+
+inline SigningKey ed_key(std::uint8_t seed_byte) {
+  return SigningKey::ed25519_from_seed(filled32(seed_byte));
+}
+
+inline SigningKey p256_key(std::uint8_t scalar_byte) {
+  std::array<std::uint8_t, 32> scalar{};
+  scalar[31] = scalar_byte;  // a small scalar is always in range
+  return std::move(*SigningKey::p256_from_scalar(scalar));
+}
+
+inline std::string json_str(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
+// The long Ed25519 form of a key whose AID is in the short form.
+inline Aid long_form(const Aid& short_aid) {
+  const std::string text =
+      std::string(kAidEd25519LongPrefix) + short_aid.text().substr(kAidEd25519Prefix.size());
+  return *parse_aid(text);
+}
+
+// Signs arbitrary header and payload texts, as a foreign encoder would.
+inline std::string forge(const SigningKey& key, std::string_view header, std::string_view payload) {
+  std::string token = b64url_encode(as_bytes(header)) + "." + b64url_encode(as_bytes(payload));
+  const Signature64 sig = sign_bytes(key, as_bytes(token));
+  return token + "." + b64url_encode(sig);
+}
+
+inline std::string header_text(std::string_view alg, std::string_view typ) {
+  return R"({"alg":")" + std::string(alg) + R"(","typ":")" + std::string(typ) + "\"}";
+}
+
+// A claims object written member by member as raw JSON, so that tests can repeat, drop or add
+// members and write values the canonical writer never would.
+class ClaimsText {
+ public:
+  ClaimsText& set(std::string_view name, std::string raw) {
+    for (auto& [n, v] : members_)
+      if (n == name) {
+        v = std::move(raw);
+        return *this;
+      }
+    return add(name, std::move(raw));
+  }
+  ClaimsText& add(std::string_view name, std::string raw) {
+    members_.emplace_back(std::string(name), std::move(raw));
+    return *this;
+  }
+  ClaimsText& drop(std::string_view name) {
+    std::erase_if(members_, [&](const auto& m) { return m.first == name; });
+    return *this;
+  }
+  std::string text() const {
+    std::string out = "{";
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+      if (i > 0) out += ',';
+      out += json_str(members_[i].first) + ":" + members_[i].second;
+    }
+    return out + "}";
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> members_;
+};
+
+}  // namespace zelk::test
