@@ -9,18 +9,11 @@
 #include "crypto/signature_text.hpp"
 #include "formats/base64url.hpp"
 #include "formats/invariant.hpp"
+#include "formats/saturating.hpp"
 #include "manifest/signing.hpp"
 
 namespace zelk {
 namespace {
-
-// Validity windows clamp at the ends of the signed 64-bit range instead of wrapping.
-std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
-  std::int64_t out = 0;
-  if (!__builtin_add_overflow(a, b, &out)) return out;
-  return b > 0 ? std::numeric_limits<std::int64_t>::max()
-               : std::numeric_limits<std::int64_t>::min();
-}
 
 std::int64_t now_or_invariant() {
   auto now = unix_now_secs();

@@ -8,7 +8,7 @@
 #include "crypto/invariant.hpp"
 #include "crypto/random.hpp"
 #include "tct/grant_text.hpp"
-#include "tct/saturating.hpp"
+#include "formats/saturating.hpp"
 
 namespace zelk {
 

@@ -8,7 +8,7 @@
 #include "crypto/keys.hpp"
 #include "formats/json/parse.hpp"
 #include "formats/json/strict_members.hpp"
-#include "tct/saturating.hpp"
+#include "formats/saturating.hpp"
 
 namespace zelk {
 namespace {
