@@ -9,7 +9,8 @@ namespace {
 PyMethodDef g_agent_methods[] = {
     agent_generate_method(),
     agent_from_seed_method(),
-    // build_manifest, new_session, new_responder, verify_tct, verify_tct_cached,
+    agent_build_manifest_method(),
+    // new_session, new_responder, verify_tct, verify_tct_cached,
     // build_delegation, issue_tct_for_delegatee, sign_revocation_list, build_renewal_request,
     // process_renewal_request follow here, in this order, as they are implemented.
     kEndOfMethods,

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "crypto/keys.hpp"
+#include "manifest/manifest.hpp"
 #include "python/runtime/entries.hpp"
 #include "python/runtime/object.hpp"
 
@@ -12,7 +14,8 @@ namespace zelk::py {
 // agent and wiped with its last holder.
 struct Agent {
   std::shared_ptr<const SigningKey> key;
-  // The cached Manifest that build_manifest sets joins here as std::optional<Manifest>.
+  // Set by every successful build_manifest; sessions copy it when they are made.
+  std::optional<Manifest> manifest{};
 };
 
 using AgentCell = Cell<Agent>;
@@ -29,5 +32,6 @@ inline Result<BorrowedRef> to_agent(BorrowedRef obj) {
 // the class's order.
 PyMethodDef agent_generate_method();
 PyMethodDef agent_from_seed_method();
+PyMethodDef agent_build_manifest_method();
 
 }  // namespace zelk::py

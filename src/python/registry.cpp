@@ -16,6 +16,8 @@ const AddEntry kModuleEntries[] = {
     add_class<delegation_verified_class>,  // DelegationVerified
     add_exception<manifest_verification_error>,
     add_exception<revocation_verification_error>,
+    add_function<verify_manifest_json_function>,
+    add_function<compute_aid_jkt_function>,
 };
 
 }  // namespace
