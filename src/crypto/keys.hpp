@@ -65,8 +65,8 @@ class VerifyingKey {
 std::expected<VerifyingKey, CryptoError> verifying_key_from_aid(const Aid& aid);
 // Any 32 bytes that decode to a point of the curve; otherwise PublicKey "signature error".
 std::expected<VerifyingKey, CryptoError> ed25519_key_from_bytes(ByteView key32);
-// A SEC1 compressed (33 bytes) or uncompressed (65 bytes) P-256 point on the curve; otherwise
-// PublicKey "signature error".
+// A SEC1 compressed (33 bytes, tag 2 or 3) or uncompressed (65 bytes, tag 4) P-256 point on the
+// curve; otherwise PublicKey "signature error".
 std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded);
 
 Bytes public_key_bytes(const VerifyingKey& key);

@@ -125,7 +125,11 @@ std::expected<VerifyingKey, CryptoError> ed25519_key_from_bytes(ByteView key32) 
 }
 
 std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded) {
-  if (encoded.size() != 33 && encoded.size() != 65) return bad_public_key();
+  // Only the compressed (tag 2 or 3) and uncompressed (tag 4) forms; OpenSSL would also take the
+  // hybrid tags 6 and 7.
+  const bool compressed = encoded.size() == 33 && (encoded[0] == 2 || encoded[0] == 3);
+  const bool uncompressed = encoded.size() == 65 && encoded[0] == 4;
+  if (!compressed && !uncompressed) return bad_public_key();
   const EC_GROUP* group = p256_group();
   std::unique_ptr<EC_POINT, PointFree> point(EC_POINT_new(group));
   if (!point) crypto_detail::invariant_failure("out of memory");
@@ -153,6 +157,8 @@ std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded) {
 }
 
 std::expected<VerifyingKey, CryptoError> verifying_key_from_aid(const Aid& aid) {
+  // A default-constructed placeholder holds no identifier to decode.
+  if (aid.text().empty()) return std::unexpected(CryptoError::aid_key(kSignatureErrorText));
   if (aid.key_kind() == AidKeyKind::P256) return p256_key_from_sec1(*aid_p256_key_bytes(aid));
   auto key = ed25519_key_from_bytes(*aid_ed25519_key_bytes(aid));
   if (!key) return std::unexpected(CryptoError::aid_key(kSignatureErrorText));

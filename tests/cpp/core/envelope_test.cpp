@@ -38,6 +38,27 @@ TEST(Envelope, MapFormRoundTrips) {
   EXPECT_EQ(decode_envelope(encode_envelope(*env)), env);
 }
 
+TEST(Envelope, WireFormEscapesStringsAndSortsExtensions) {
+  auto env = decode_envelope(envelope_text());
+  ASSERT_TRUE(env.has_value());
+  env->version = "q\"b\\c\x01\x1f\b\f\n\r\t/\u00e9";
+  json::Object ext;  // built out of order, as a caller might
+  ext.insert_or_assign("z", json::Value(1));
+  ext.insert_or_assign("a", json::Value("\x7f"));
+  env->extensions = ext;
+  const std::string text = encode_envelope(*env);
+  // Only quotation mark, backslash and characters below 0x20 are escaped; DEL, "/" and
+  // non-ASCII characters stand as themselves.
+  EXPECT_TRUE(text.starts_with(R"({"version":"q\"b\\c\u0001\u001f\b\f\n\r\t/)"
+                               "\u00e9\",\"message_type\":"))
+      << text;
+  EXPECT_NE(text.find(",\"extensions\":{\"a\":\"\x7f\",\"z\":1},\"signature\""), std::string::npos)
+      << text;
+  auto back = decode_envelope(text);
+  ASSERT_TRUE(back.has_value()) << back.error().full();
+  EXPECT_EQ(back->version, env->version);
+}
+
 TEST(Envelope, ArrayFormAndItsLengths) {
   const std::string head = R"(["v","tct",")" + kId + R"(",-5,[")" + kAid + R"("],null)";
   auto eight = decode_envelope(head + R"(,{"z":1,"a":2},"sig"])");

@@ -70,7 +70,8 @@ TEST_F(Jws, Shape) {
   const std::size_t dot = token.find('.');
   for (const std::string& bad :
        {token + ".x", token.substr(dot), std::string("abc"), std::string(""), token + ".",
-        token.substr(0, dot + 1) + token.substr(token.rfind('.')), std::string("..")}) {
+        token.substr(0, dot + 1) + token.substr(token.rfind('.')),
+        token.substr(0, token.rfind('.') + 1), std::string("..")}) {
     EXPECT_EQ(split_compact_jws(bad).error().message(), shape) << bad;
     EXPECT_EQ(error_of(bad, ed), shape) << bad;
     EXPECT_EQ(decode_jws_payload_unverified(bad).error().message(), shape) << bad;
@@ -86,6 +87,9 @@ TEST_F(Jws, SegmentEncodingsInOrder) {
   EXPECT_EQ(error_of(h + "+." + p + "=." + sig, ed),
             "compact JWS malformed: header segment: invalid base64url character");
   EXPECT_EQ(error_of(h + "." + p + "." + sig + "=", ed),
+            "compact JWS malformed: signature segment: base64url padding is forbidden in ZELK");
+  // All three encodings are checked before the header is read as JSON.
+  EXPECT_EQ(error_of(b64url_encode(as_bytes("not json")) + "." + p + "." + sig + "=", ed),
             "compact JWS malformed: signature segment: base64url padding is forbidden in ZELK");
   // Non-zero bits past the last byte are refused before any signature work.
   std::string b64 = b64url_encode(as_bytes("{}"));  // 3 characters: 2 spare bits
@@ -123,8 +127,10 @@ TEST_F(Jws, TypAndAlgComeBeforeTheKey) {
   const std::string grant = sign_compact_jws(ed, "zelk-grant+jwt", as_bytes(payload));
   EXPECT_EQ(error_of(grant, ed),
             "JWS typ header mismatch: expected zelk-tct+jwt, got zelk-grant+jwt");
-  // Even a token signed by somebody else reports the type first.
+  // Even a token signed by somebody else, or for another key kind, reports the type first.
   EXPECT_EQ(error_of(grant, other),
+            "JWS typ header mismatch: expected zelk-tct+jwt, got zelk-grant+jwt");
+  EXPECT_EQ(error_of(grant, p256),
             "JWS typ header mismatch: expected zelk-tct+jwt, got zelk-grant+jwt");
   const std::string by_ed = sign_compact_jws(ed, kTct, as_bytes(payload));
   EXPECT_EQ(error_of(by_ed, p256),
@@ -148,6 +154,10 @@ TEST_F(Jws, TypAndAlgComeBeforeTheKey) {
   auto bad_p = *parse_aid(aid_from_p256_key(no_root));
   EXPECT_EQ(verify_compact_jws(by_p, bad_p, kTct).error().message(),
             "public key parsing failed: signature error");
+  // A wrong alg is reported before the undecodable key.
+  EXPECT_EQ(verify_compact_jws(by_ed, bad_p, kTct).error().message(),
+            "JWS alg header does not match the signer AID's algorithm: expected ES256 for this "
+            "AID, got EdDSA");
 }
 
 TEST_F(Jws, TamperingEachSegment) {

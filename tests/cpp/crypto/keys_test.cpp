@@ -112,6 +112,9 @@ TEST(Ed25519, OffCurveKeyIsRefusedAtDecoding) {
   const auto aid = *parse_aid(aid_from_ed25519_key(off));
   EXPECT_EQ(verifying_key_from_aid(aid).error().message(),
             "AID does not yield a valid Ed25519 public key: signature error");
+  // An unfilled placeholder is refused, not decoded.
+  EXPECT_EQ(verifying_key_from_aid(Aid{}).error().message(),
+            "AID does not yield a valid Ed25519 public key: signature error");
   // A point on the curve outside the prime-order subgroup is still a key.
   Bytes mixed(32, 0);
   mixed[0] = 3;
@@ -217,6 +220,12 @@ TEST(P256, KeyDecoding) {
             key.verifying_key().p256_uncompressed().end());
   off[64] ^= 1;
   EXPECT_FALSE(p256_key_from_sec1(off).has_value());
+  // The hybrid forms (tag 6 or 7 with the parity of y) are no SEC1 encoding this system reads.
+  Bytes hybrid(key.verifying_key().p256_uncompressed().begin(),
+               key.verifying_key().p256_uncompressed().end());
+  hybrid[0] = 6 | (hybrid[64] & 1);
+  EXPECT_EQ(p256_key_from_sec1(hybrid).error().message(),
+            "public key parsing failed: signature error");
 }
 
 TEST(Keys, SignatureLengthOtherThan64IsVerificationFailure) {

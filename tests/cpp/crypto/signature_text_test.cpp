@@ -42,6 +42,8 @@ TEST_F(SignatureText, PrefixDecidesPerKeyKind) {
   EXPECT_TRUE(verify_digest_text(edk, digest, e));
   EXPECT_TRUE(verify_digest_text(edk, digest, "ed25519." + e));
   EXPECT_TRUE(verify_digest_text(pk, digest, p));
+  // The syntax check accepts the unprefixed P-256 body; only the key kind refuses it below.
+  EXPECT_TRUE(check_signature_text(p.substr(5)));
   struct {
     const VerifyingKey* key;
     std::string text;
