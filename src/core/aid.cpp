@@ -34,10 +34,16 @@ Bytes decode_validated(std::string_view id, std::size_t n, const char* what) {
   return std::move(*bytes);
 }
 
+// The identifier after `prefix`; empty for the placeholder Aid, which then fails the size check
+// of decode_validated like any other unvalidated text.
+std::string_view identifier_after(std::string_view text, std::string_view prefix) {
+  return text.starts_with(prefix) ? text.substr(prefix.size()) : std::string_view();
+}
+
 std::string_view ed25519_identifier(const Aid& aid) {
   std::string_view t = aid.text();
-  return t.starts_with(kAidEd25519LongPrefix) ? t.substr(kAidEd25519LongPrefix.size())
-                                              : t.substr(kAidEd25519Prefix.size());
+  return t.starts_with(kAidEd25519LongPrefix) ? identifier_after(t, kAidEd25519LongPrefix)
+                                              : identifier_after(t, kAidEd25519Prefix);
 }
 
 }  // namespace
@@ -110,7 +116,7 @@ std::optional<Bytes> aid_ed25519_key_bytes(const Aid& aid) {
 
 std::optional<Bytes> aid_p256_key_bytes(const Aid& aid) {
   if (aid.key_kind() != AidKeyKind::P256) return std::nullopt;
-  return decode_validated(std::string_view(aid.text()).substr(kAidP256Prefix.size()), 33,
+  return decode_validated(identifier_after(aid.text(), kAidP256Prefix), 33,
                           "Aid is validated on construction; identifier MUST decode to 33 bytes");
 }
 

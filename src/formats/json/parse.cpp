@@ -1,8 +1,9 @@
 #include "formats/json/parse.hpp"
 
 #include <cstdint>
-#include <functional>
 #include <vector>
+
+#include "formats/json/name_hash.hpp"
 
 namespace zelk::json {
 
@@ -109,7 +110,7 @@ class DuplicateScan {
 
   // Records `name` for the current object; false when it is already there.
   bool add(std::string_view name, std::size_t first_name, std::vector<std::size_t>& table) {
-    const std::size_t hash = std::hash<std::string_view>{}(name);
+    const std::size_t hash = hash_member_name(name);
     const std::size_t count = names_.size() - first_name;
     if (table.empty()) {
       for (std::size_t i = first_name; i < names_.size(); ++i)

@@ -1,18 +1,11 @@
 #include "formats/json/value.hpp"
 
 #include <algorithm>
-#include <functional>
 #include <limits>
 
+#include "formats/json/name_hash.hpp"
+
 namespace zelk::json {
-
-namespace {
-
-std::size_t hash_name(std::string_view name) {
-  return std::hash<std::string_view>{}(name);
-}
-
-}  // namespace
 
 std::size_t Object::find_position(std::string_view name) const {
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
@@ -22,7 +15,7 @@ std::size_t Object::find_position(std::string_view name) const {
     return kNone;
   }
   const std::size_t mask = index_.size() - 1;
-  for (std::size_t slot = hash_name(name) & mask;; slot = (slot + 1) & mask) {
+  for (std::size_t slot = hash_member_name(name) & mask;; slot = (slot + 1) & mask) {
     const std::uint32_t entry = index_[slot];
     if (entry == 0) return kNone;
     if (members_[entry - 1].name == name) return entry - 1;
@@ -31,7 +24,7 @@ std::size_t Object::find_position(std::string_view name) const {
 
 void Object::index_insert(std::size_t position) {
   const std::size_t mask = index_.size() - 1;
-  std::size_t slot = hash_name(members_[position].name) & mask;
+  std::size_t slot = hash_member_name(members_[position].name) & mask;
   while (index_[slot] != 0) slot = (slot + 1) & mask;
   index_[slot] = static_cast<std::uint32_t>(position + 1);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/base64url.hpp"
+#include "formats/invariant.hpp"
 
 namespace zelk {
 namespace {
@@ -77,6 +78,13 @@ TEST(Aid, RefusalTable) {
     ASSERT_FALSE(aid.has_value()) << text;
     EXPECT_EQ(aid.error().message(), msg) << text;
   }
+}
+
+TEST(Aid, PlaceholderKeyBytesAreAnInvariantFailure) {
+  // A default Aid only stands in for a record field about to be read; asking it for key bytes is
+  // a broken invariant, reported as such rather than as an out-of-range access.
+  EXPECT_THROW(aid_public_key_bytes(Aid()), InvariantFailure);
+  EXPECT_THROW(aid_ed25519_key_bytes(Aid()), InvariantFailure);
 }
 
 TEST(Aid, WritingForms) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -117,6 +119,34 @@ TEST(Robustness, DeepNestingDoesNotExhaustTheStack) {
   const std::string unclosed = "{\"x\":" + std::string(100000, '[');
   EXPECT_EQ(read_record<Lenient>(unclosed).error().full(),
             "EOF while parsing a list at line 1 column 100005");
+}
+
+// Names picked so that an unkeyed string hash sends them all into the first sixty-fourth of a
+// name table: with such a hash, probing makes reading the object quadratic (seconds here).
+// Reading them must cost about what reading ordinary names does.
+TEST(Robustness, CraftedNamesDoNotMakeLargeObjectsQuadratic) {
+  constexpr std::size_t kNames = 20000;
+  constexpr std::size_t kSlots = 65536;  // the tables' size for this many names
+  std::string crafted = "{";
+  std::string plain = "{";
+  for (std::size_t found = 0, k = 0; found < kNames; ++k) {
+    const std::string name = "k" + std::to_string(k);
+    if ((std::hash<std::string_view>{}(name) & (kSlots - 1)) >= kSlots / 64) continue;
+    crafted += "\"" + name + "\":0,";
+    ++found;
+  }
+  for (std::size_t i = 0; i < kNames; ++i) plain += "\"k" + std::to_string(i) + "\":0,";
+  crafted += "\"end\":0}";
+  plain += "\"end\":0}";
+  auto seconds = [](const std::string& text) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(check_duplicate_keys(text), std::nullopt);
+    EXPECT_EQ(parse_value(text)->as_object().size(), kNames + 1);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  const double plain_time = seconds(plain);
+  const double crafted_time = seconds(crafted);
+  EXPECT_LT(crafted_time, 10 * plain_time + 0.5) << plain_time;
 }
 
 }  // namespace
