@@ -49,20 +49,6 @@ struct ZelkEnvelope {
   friend bool operator==(const ZelkEnvelope&, const ZelkEnvelope&) = default;
 };
 
-// Extension members: held and written in ascending byte order of their names.
-struct EnvelopeExtensionsCodec : json::SortedObjectCodec {
-  static void write(const json::Object& v, std::string& out) {
-    json::Object sorted = v;
-    sorted.sort_by_name();
-    json::write_object(sorted, out);
-  }
-  static json::Value to_value(const json::Object& v) {
-    json::Object sorted = v;
-    sorted.sort_by_name();
-    return json::Value(std::move(sorted));
-  }
-};
-
 }  // namespace zelk
 
 template <>
@@ -90,7 +76,7 @@ struct zelk::json::RecordTraits<zelk::ZelkEnvelope> {
       member::required("timestamp", &E::timestamp),
       member::required("sender", &E::sender),
       member::required("payload", &E::payload),
-      member::optional_left_off("extensions", &E::extensions, via<zelk::EnvelopeExtensionsCodec>),
+      member::optional_left_off("extensions", &E::extensions, via<json::SortedObjectCodec>),
       member::required("signature", &E::signature),
   };
 };

@@ -14,11 +14,11 @@
 
 #include "core/aid.hpp"
 #include "core/aid_json.hpp"
+#include "core/extensions.hpp"
 #include "formats/json/error.hpp"
 #include "formats/json/reader.hpp"
 #include "formats/json/record.hpp"
 #include "formats/json/value.hpp"
-#include "manifest/extensions.hpp"
 
 namespace zelk {
 
@@ -123,7 +123,7 @@ struct zelk::json::RecordTraits<zelk::Manifest> {
       member::required("proof_of_possession", &M::proof_of_possession),
       member::required("published_at", &M::published_at),
       member::required("expires_at", &M::expires_at),
-      member::optional_left_off("extensions", &M::extensions, via<zelk::SortedExtensionsCodec>),
+      member::optional_left_off("extensions", &M::extensions, via<json::SortedObjectCodec>),
       member::required("signature", &M::signature),
   };
 };

@@ -177,6 +177,7 @@ struct Codec<Object> {
 };
 
 // A free JSON object held sorted by name (byte order), as extension members are.
+// Writing sorts as well, so a map built out of order in code never carries an order of its own.
 struct SortedObjectCodec : Codec<Object> {
   template <typename Src>
   static bool read(Src& src, Object& out) {
@@ -184,6 +185,8 @@ struct SortedObjectCodec : Codec<Object> {
     out.sort_by_name();
     return true;
   }
+  static void write(const Object& v, std::string& out);
+  static Value to_value(const Object& v);
 };
 
 // A UUID in any of the text forms parse_uuid accepts; written lower-case hyphenated.
