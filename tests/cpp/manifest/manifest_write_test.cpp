@@ -3,7 +3,7 @@
 #include <string>
 
 #include "formats/json/writer.hpp"
-#include "manifest/extensions.hpp"
+#include "core/extensions.hpp"
 #include "manifest_fixture.hpp"
 
 namespace zelk {
