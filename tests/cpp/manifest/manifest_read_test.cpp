@@ -154,6 +154,23 @@ TEST(ManifestRead, ArrayFormsAndTheirLengths) {
                with_nulls->manifest.accepted_identity_types ||
                with_nulls->manifest.accepted_signature_algorithms ||
                with_nulls->manifest.required_peer_capabilities);
+  struct Null {
+    std::size_t index;
+    std::string message;
+  } required_nulls[] = {
+      {0, "invalid type: null, expected a string"},
+      {3, "invalid type: null, expected struct IdentityHint"},
+      {5, "invalid type: null, expected a sequence"},
+      {12, "invalid type: null, expected i64"},
+  };
+  for (const Null& n : required_nulls) {
+    std::vector<std::string> one_null = el;
+    one_null[n.index] = "null";
+    const std::string manifest = array_of(one_null, 15);
+    EXPECT_EQ(value_error(manifest), n.message) << n.index;
+    EXPECT_TRUE(text_error(envelope_of(manifest)).starts_with(n.message + " at line 1 column "))
+        << n.index;
+  }
 
   // One element too many.
   std::vector<std::string> sixteen = el;

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "formats/json/writer.hpp"
 #include "core/extensions.hpp"
+#include "formats/json/writer.hpp"
 #include "manifest_fixture.hpp"
 
 namespace zelk {

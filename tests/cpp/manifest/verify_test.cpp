@@ -182,6 +182,18 @@ TEST_P(ManifestVerify, EverySignedMemberIsCovered) {
   EXPECT_EQ(verify_error(foreign), "manifest signature is invalid");
 }
 
+// The long Ed25519 form names the same key, so only its text tells it apart: the signature must
+// cover the aid as text, and the key must come from either form.
+TEST(ManifestVerifyAid, LongFormIsSignedAsItsText) {
+  const SigningKey key = test::ed25519_key(8);
+  Manifest m = build_ok(full_builder(key));
+  const std::string identifier = key.aid_text().substr(kAidEd25519Prefix.size());
+  m.aid = *parse_aid(std::string(kAidEd25519LongPrefix) + identifier);
+  EXPECT_EQ(verify_error(m), "manifest signature is invalid");
+  resign(m, key);
+  EXPECT_EQ(verify_error(m), "(verified)");
+}
+
 TEST_P(ManifestVerify, SignatureTextMustSuitTheKey) {
   Manifest m = built;
   if (GetParam() == KeySuite::P256) {
@@ -331,6 +343,9 @@ TEST(ManifestVerifyKey, AidWithoutAKey) {
     ASSERT_TRUE(keyless.has_value()) << c.prefix;
     Manifest m = build_ok(full_builder(key));
     m.aid = *keyless;
+    // After the expiry, before the canonical form: an unsignable extension is not reached.
+    EXPECT_EQ(verify_error(m, m.expires_at + 1), "manifest has expired");
+    m.extensions->insert_or_assign("nan", json::Value(std::nan("")));
     auto r = verify_manifest(m, kNow);
     ASSERT_FALSE(r.has_value());
     EXPECT_EQ(r.error().kind_number(), 9);
