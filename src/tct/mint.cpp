@@ -7,8 +7,8 @@
 #include "crypto/clock.hpp"
 #include "crypto/invariant.hpp"
 #include "crypto/random.hpp"
-#include "tct/grant_text.hpp"
 #include "formats/saturating.hpp"
+#include "tct/grant_text.hpp"
 
 namespace zelk {
 

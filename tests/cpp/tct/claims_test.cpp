@@ -234,6 +234,14 @@ TEST_F(Claims, VoucherReading) {
   EXPECT_EQ(voucher_error(R"(["zelk/0.2"])"),
             "invalid length 1, expected struct GrantVoucherClaims with 8 elements at line 1 column "
             "12");
+  // ext may not be left off the array form either.
+  const std::string seven = "[" + json_str("zelk/0.2") + "," + json_str(issuer.aid_text()) + "," +
+                            json_str(subject.aid_text()) + R"(,["read"],100,200,)" + json_str(kJti);
+  EXPECT_EQ(voucher_error(seven + "]"),
+            "invalid length 7, expected struct GrantVoucherClaims with 8 elements at line 1 "
+            "column " +
+                std::to_string(seven.size() + 1));
+  EXPECT_EQ(read_grant_voucher_claims(seven + ",null]"), voucher);
   EXPECT_EQ(voucher_error("true"),
             "invalid type: boolean `true`, expected struct GrantVoucherClaims at line 1 column 4");
   EXPECT_EQ(head(voucher_error(voucher_text().set("src_jti", json_str("x")).text())),

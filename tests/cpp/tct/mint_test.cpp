@@ -8,6 +8,7 @@
 #include "crypto/clock.hpp"
 #include "crypto/jws.hpp"
 #include "formats/json/utf8.hpp"
+#include "tct/verify.hpp"
 #include "tct_test_util.hpp"
 
 namespace zelk {
@@ -155,8 +156,9 @@ TEST_F(Mint, RefusesEveryWhiteSpaceCharacterInAGrant) {
     EXPECT_EQ(r.error(), TctError::whitespace_in_grant(grant));
     EXPECT_EQ(r.error().message(), "TCT grant must not contain whitespace: `" + grant + "`");
   }
-  // Look-alikes, invalid UTF-8 bytes and an empty grant pass.
-  for (char32_t c : {char32_t{0x200B}, char32_t{0xFEFF}, char32_t{0x180E}, char32_t{0x1F}}) {
+  // Look-alikes, the neighbours of the ranges, invalid UTF-8 bytes and an empty grant pass.
+  for (char32_t c : {0x08, 0x0E, 0x1C, 0x1F, 0x84, 0x9F, 0x180E, 0x1FFF, 0x200B, 0x2027, 0x202A,
+                     0x2060, 0x3001, 0xFEFF}) {
     std::string grant = "a";
     json::append_utf8(c, grant);
     EXPECT_EQ(error_of(params_for(subject, {grant})), "(minted)") << static_cast<unsigned>(c);
@@ -207,6 +209,18 @@ TEST_F(Mint, ExpirySaturates) {
     ASSERT_TRUE(r.has_value());
     EXPECT_EQ(r->claims.exp, c.exp) << c.iat << " + " << c.ttl;
   }
+  // The saturated expiry is written rounded up past the i64 range, so the token never verifies.
+  auto p = params_for(subject);
+  p.iat = 1;
+  p.ttl_secs = kMax;
+  auto minted = mint_tct(std::move(p));
+  ASSERT_TRUE(minted.has_value());
+  auto verified = verify_tct_jws(
+      minted->tct, {.issuer = issuer.aid(), .expected_audience = subject.aid(), .now = 1});
+  ASSERT_FALSE(verified.has_value());
+  EXPECT_TRUE(verified.error().message().starts_with(
+      "claims malformed: invalid value: integer `9223372036854776000`, expected i64 at line 1 "))
+      << verified.error().message();
 }
 
 }  // namespace

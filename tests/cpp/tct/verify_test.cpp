@@ -224,6 +224,30 @@ TEST_F(Verify, UndeclaredClaimsFailBeforeTheSignatureTopLevelOnly) {
   EXPECT_EQ(error_of(token(claims().set("ext", R"({"x":1})"))), "(verified)");
   // A well-formed payload with a bad signature is refused at the signature.
   EXPECT_EQ(error_of(token(other, claims())), "signature verification failed");
+  // The name comes from the parsed value, not from a reader message, so a backquote stays in it.
+  EXPECT_EQ(error_of(token(other, claims().add("a`b", "1"))), "unknown field: a`b");
+}
+
+TEST_F(Verify, PreCheckRefusesOnlyWhatItCanJudge) {
+  // With a signature that fails, whatever the pre-check lets through is refused at the signature.
+  const struct {
+    std::string payload;
+    std::string message;
+  } cases[] = {
+      // No complete value at the start: the scan refuses it.
+      {"{\"ver\":", "claims malformed: EOF while parsing a value at line 1 column 7"},
+      // The scan ignores what follows the first value; the generic parse then fails silently,
+      // so the undeclared member is never looked for.
+      {claims().add("x", "1").text() + " x", "signature verification failed"},
+      // Arrays and other values pass the undeclared-member step.
+      {"[{\"x\":1}]", "signature verification failed"},
+      {"\"tct\"", "signature verification failed"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(error_of(test::forge(other, kTctHeader, c.payload)), c.message) << c.payload;
+  // Correctly signed, a payload with trailing text is not a JSON object for the JWS check.
+  EXPECT_EQ(error_of(test::forge(issuer, kTctHeader, claims().add("x", "1").text() + " x")),
+            "compact JWS malformed: payload is not a JSON object");
 }
 
 TEST_F(Verify, ClaimsReadAfterTheSignature) {
