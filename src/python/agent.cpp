@@ -10,7 +10,9 @@ PyMethodDef g_agent_methods[] = {
     agent_generate_method(),
     agent_from_seed_method(),
     agent_build_manifest_method(),
-    // new_session, new_responder, verify_tct, verify_tct_cached,
+    // new_session, new_responder go here.
+    agent_verify_tct_method(),
+    agent_verify_tct_cached_method(),
     // build_delegation, issue_tct_for_delegatee, sign_revocation_list, build_renewal_request,
     // process_renewal_request follow here, in this order, as they are implemented.
     kEndOfMethods,

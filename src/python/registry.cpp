@@ -4,6 +4,7 @@
 #include "python/manifest.hpp"
 #include "python/results.hpp"
 #include "python/revocation.hpp"
+#include "python/tct.hpp"
 
 namespace zelk::py {
 namespace {
@@ -13,6 +14,7 @@ namespace {
 const AddEntry kModuleEntries[] = {
     add_class<agent_class>,                // ZelkAgent
     add_class<tct_identity_class>,         // TctIdentity
+    add_class<tct_store_class>,            // TctStore
     add_class<delegation_verified_class>,  // DelegationVerified
     add_exception<manifest_verification_error>,
     add_exception<revocation_verification_error>,

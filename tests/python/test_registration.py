@@ -24,10 +24,11 @@ REGISTERED = {
     "ZelkAgent", "TctIdentity", "DelegationVerified",
     "ManifestVerificationError", "RevocationVerificationError",
     "verify_manifest_json", "compute_aid_jkt",
+    "TctStore",
 }
 
 CLASSES_WITHOUT_CONSTRUCTOR = ["ZelkAgent", "TctIdentity", "DelegationVerified"]
-CLASSES = CLASSES_WITHOUT_CONSTRUCTOR
+CLASSES = CLASSES_WITHOUT_CONSTRUCTOR + ["TctStore"]
 EXCEPTIONS = ["ManifestVerificationError", "RevocationVerificationError"]
 
 Py_TPFLAGS_BASETYPE = 1 << 10
@@ -109,7 +110,8 @@ def test_zelk_agent_shape():
     assert agent_cls.aid.__doc__ == "The agent's AID string (`aid:pubkey:...`)."
     assert agent_cls.generate.__doc__ and agent_cls.from_seed.__doc__
     public = {n for n in vars(agent_cls) if not n.startswith("__")}
-    assert public == {"generate", "from_seed", "aid", "build_manifest"}
+    assert public == {"generate", "from_seed", "aid", "build_manifest", "verify_tct",
+                      "verify_tct_cached"}
 
 
 def test_result_class_properties():

@@ -1,0 +1,170 @@
+// The one road of TCT verification from Python: decode the claims to learn the issuer, verify
+// the token with the core verifier, then require the asked grant.
+#include "python/tct_verify.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+#include "core/aid.hpp"
+#include "crypto/clock.hpp"
+#include "crypto/jws.hpp"
+#include "python/revocation_set.hpp"
+#include "tct/verify.hpp"
+
+namespace zelk::py {
+namespace {
+
+Result<Aid> expected_audience_aid(std::string_view text) {
+  auto aid = parse_aid(text);
+  if (aid) return std::move(*aid);
+  std::string message = "bad expected_audience AID '";
+  message += text;
+  message += "': ";
+  message += aid.error().message();
+  return fail(PyError::value_error(std::move(message)));
+}
+
+// Code points the quoted list writes as \u{...}: controls, and the invisible format and
+// separator characters that would otherwise hide inside a message.
+bool unprintable(std::uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0xAD || (cp >= 0x200B && cp <= 0x200F) ||
+         (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2060 && cp <= 0x2064) || cp == 0xFEFF;
+}
+
+// One UTF-8 sequence at text[i]: its code point and length, or nullopt (length 1) for a byte
+// that starts no well-formed sequence. Grants come from the JSON reader, which yields valid
+// UTF-8, so that branch only keeps the writer total.
+std::optional<std::uint32_t> next_code_point(std::string_view text, std::size_t i,
+                                             std::size_t& len) {
+  const auto b0 = static_cast<unsigned char>(text[i]);
+  len = 1;
+  if (b0 < 0x80) return b0;
+  std::size_t need = 0;
+  std::uint32_t cp = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    need = 1;
+    cp = b0 & 0x1F;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    need = 2;
+    cp = b0 & 0x0F;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    need = 3;
+    cp = b0 & 0x07;
+  } else {
+    return std::nullopt;
+  }
+  if (text.size() - i <= need) return std::nullopt;
+  for (std::size_t k = 1; k <= need; ++k) {
+    const auto b = static_cast<unsigned char>(text[i + k]);
+    if ((b & 0xC0) != 0x80) return std::nullopt;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  len = need + 1;
+  return cp;
+}
+
+void append_code_point_escape(std::string& out, std::uint32_t cp) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += "\\u{";
+  int shift = 28;
+  while (shift > 0 && ((cp >> shift) & 0xF) == 0) shift -= 4;
+  for (; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
+  out += '}';
+}
+
+void append_quoted(std::string& out, std::string_view text) {
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t len = 1;
+    const std::optional<std::uint32_t> cp = next_code_point(text, i, len);
+    if (!cp) {
+      append_code_point_escape(out, 0xFFFD);
+    } else if (*cp == '"') {
+      out += "\\\"";
+    } else if (*cp == '\\') {
+      out += "\\\\";
+    } else if (*cp == '\t') {
+      out += "\\t";
+    } else if (*cp == '\r') {
+      out += "\\r";
+    } else if (*cp == '\n') {
+      out += "\\n";
+    } else if (*cp == 0) {
+      out += "\\0";
+    } else if (unprintable(*cp)) {
+      append_code_point_escape(out, *cp);
+    } else {
+      out.append(text.substr(i, len));
+    }
+    i += len;
+  }
+  out += '"';
+}
+
+}  // namespace
+
+std::string missing_grant_message(std::string_view required_grant,
+                                  std::span<const std::string> grants) {
+  std::string out = "TCT does not grant '";
+  out += required_grant;
+  out += "'; grants: [";
+  for (std::size_t i = 0; i < grants.size(); ++i) {
+    if (i != 0) out += ", ";
+    append_quoted(out, grants[i]);
+  }
+  out += ']';
+  return out;
+}
+
+Result<TctClaims> decode_tct_claims(std::string_view token) {
+  auto payload = decode_jws_payload_unverified(token);
+  if (!payload)
+    return fail(PyError::value_error("malformed TCT compact JWS: " + payload.error().message()));
+  auto claims = read_tct_claims(as_text(*payload));
+  if (!claims) return fail(PyError::value_error("invalid TCT claims: " + claims.error().full()));
+  return std::move(*claims);
+}
+
+Result<TctIdentity> verify_tct_and_grant(const Agent& agent, std::string_view token,
+                                         std::string_view required_grant,
+                                         std::optional<std::string_view> expected_audience,
+                                         const RevokedJtiSet* revoked, std::string* aud_out) {
+  ZELK_PY_TRY(TctClaims decoded, decode_tct_claims(token));
+  std::optional<Aid> given_audience;
+  if (expected_audience) {
+    ZELK_PY_TRY(given_audience, expected_audience_aid(*expected_audience));
+  }
+  const Aid& audience = given_audience ? *given_audience : agent.key->aid();
+
+  // Shares the caller's set for this one call instead of copying it.
+  RevocationCheck check;
+  if (revoked != nullptr) check = revocation_check_over(*revoked);
+
+  auto now = unix_now_secs();
+  if (!now) return fail(PyError::panic(now.error().message()));
+
+  const TctVerifyOptions options{
+      .issuer = decoded.iss,
+      .expected_audience = audience,
+      .now = *now,
+      .revocation = revoked != nullptr ? &check : nullptr,
+  };
+  auto verified = verify_tct_jws(token, options);
+  if (!verified)
+    return fail(PyError::runtime_error("TCT verification failed: " + verified.error().message()));
+
+  TctClaims& claims = verified->claims;
+  if (std::find(claims.grants.begin(), claims.grants.end(), required_grant) == claims.grants.end())
+    return fail(PyError::runtime_error(missing_grant_message(required_grant, claims.grants)));
+  if (aud_out != nullptr) *aud_out = claims.aud.text();
+  return TctIdentity{
+      .peer_aid = claims.iss.text(),
+      .grants = std::move(claims.grants),
+      .expires_at = claims.exp,
+      .jti = claims.jti.to_string(),
+  };
+}
+
+}  // namespace zelk::py
