@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "crypto/invariant.hpp"
+#include "crypto/key_cache.hpp"
 #include "crypto/keys.hpp"
 #include "crypto/p256_curve.hpp"
 #include "crypto/sha256.hpp"
@@ -159,9 +160,15 @@ std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded) {
 std::expected<VerifyingKey, CryptoError> verifying_key_from_aid(const Aid& aid) {
   // A default-constructed placeholder holds no identifier to decode.
   if (aid.text().empty()) return std::unexpected(CryptoError::aid_key(kSignatureErrorText));
-  if (aid.key_kind() == AidKeyKind::P256) return p256_key_from_sec1(*aid_p256_key_bytes(aid));
-  auto key = ed25519_key_from_bytes(*aid_ed25519_key_bytes(aid));
-  if (!key) return std::unexpected(CryptoError::aid_key(kSignatureErrorText));
+  if (auto known = crypto_detail::cached_verifying_key(aid.text())) return std::move(*known);
+  auto key = aid.key_kind() == AidKeyKind::P256
+                 ? p256_key_from_sec1(*aid_p256_key_bytes(aid))
+                 : ed25519_key_from_bytes(*aid_ed25519_key_bytes(aid));
+  if (!key) {
+    if (aid.key_kind() == AidKeyKind::P256) return key;
+    return std::unexpected(CryptoError::aid_key(kSignatureErrorText));
+  }
+  crypto_detail::remember_verifying_key(aid.text(), *key);
   return key;
 }
 
