@@ -15,7 +15,7 @@ constexpr std::uint32_t kIgnoredErrors =
 // Implementation limits. ICU's Punycode work grows with the square of a label's length, so
 // over-long labels are refused before ICU sees them.
 constexpr std::size_t kMaxLabelCodePoints = 1000;       // Unicode form of one output label
-constexpr std::size_t kMaxAcePayload = 2000;            // characters after "xn--" in the input
+constexpr std::size_t kMaxAcePayload = 2000;            // characters after "xn--", in and out
 constexpr std::size_t kMaxInputLabelCodePoints = 4000;  // non-ASCII input label, before mapping
 constexpr std::size_t kMaxDomainBytes = std::size_t{1} << 24;
 
@@ -79,10 +79,13 @@ std::size_t count_code_points(std::string_view s) {
 }
 
 // Checks ICU 72 does not make for "xn--" labels: no empty or hyphen-ended payload, a decoded
-// label that does not itself start with "xn--", and the Unicode label length limit.
+// label that does not itself start with "xn--", and the Unicode label length limit. A payload
+// longer than an input label may carry is refused too, so every accepted host parses again.
 bool ace_label_acceptable(const UIDNA* idna, std::string_view label) {
   if (label.size() == 4 || label.back() == '-') return false;
+  if (label.size() - 4 > kMaxAcePayload) return false;
   const bool nested = label.size() >= 8 && label.substr(4, 4) == "xn--";
+  // Punycode spends at least one character per code point, so a short payload is within limits.
   if (label.size() - 4 <= kMaxLabelCodePoints && !nested) return true;
   std::string decoded(label.size() * 4, '\0');
   UErrorCode status = U_ZERO_ERROR;
@@ -90,7 +93,7 @@ bool ace_label_acceptable(const UIDNA* idna, std::string_view label) {
   const std::int32_t len = uidna_labelToUnicodeUTF8(
       idna, label.data(), static_cast<std::int32_t>(label.size()), decoded.data(),
       static_cast<std::int32_t>(decoded.size()), &info, &status);
-  if (U_FAILURE(status) || len < 0) return false;
+  if (U_FAILURE(status) || len < 0 || (info.errors & ~kIgnoredErrors) != 0) return false;
   decoded.resize(static_cast<std::size_t>(len));
   if (count_code_points(decoded) > kMaxLabelCodePoints) return false;
   return !starts_with_ace_prefix(decoded);

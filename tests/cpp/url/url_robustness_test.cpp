@@ -78,6 +78,30 @@ TEST(UrlRobustness, UnicodeLabelLengthLimit) {
             "ERR invalid international domain name");
 }
 
+// Consecutive CJK ideographs from U+4E00, three UTF-8 bytes each.
+std::string ideographs(std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto cp = static_cast<unsigned>(0x4E00 + i);
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return out;
+}
+
+TEST(UrlRobustness, AcceptedPunycodeLabelsParseAgain) {
+  // 960 distinct ideographs encode to a 1998-character payload; 961 need 2001, more than an
+  // input label may carry, so that host is refused although its Unicode form is short enough.
+  const auto longest = parse_url("http://" + ideographs(960) + "/");
+  ASSERT_TRUE(longest.has_value());
+  EXPECT_EQ(longest->host().size(), 4u + 1998u);
+  const auto again = parse_url(longest->href());
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(again->href(), longest->href());
+  EXPECT_EQ(outcome("http://" + ideographs(961) + "/"), "ERR invalid international domain name");
+}
+
 TEST(UrlRobustness, LongNumbersSaturate) {
   EXPECT_EQ(outcome("http://" + repeat("0", 100000) + "1/"), "OK http://0.0.0.1/");
   EXPECT_EQ(outcome("http://0x" + repeat("0", 100000) + "/"), "OK http://0.0.0.0/");
