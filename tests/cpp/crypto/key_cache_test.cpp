@@ -35,7 +35,8 @@ TEST(VerifyingKeyCache, RepeatedAndEvictedAidsGiveTheSameKeys) {
   for (int i = 0; i < 2; ++i) {
     auto vk = verifying_key_from_aid(*bad);
     ASSERT_FALSE(vk.has_value());
-    EXPECT_EQ(vk.error().message(), "AID does not yield a valid Ed25519 public key: signature error");
+    EXPECT_EQ(vk.error().message(),
+              "AID does not yield a valid Ed25519 public key: signature error");
   }
 }
 
