@@ -98,7 +98,7 @@ TEST(UrlPorts, Table) {
       {"https://example.com:1 2", "ERR invalid port number"},
       {"https://example.com:\xD9\xA1", "ERR invalid port number"},
       {"http://[::1]:80x/", "ERR invalid port number"},
-      {"non-spec://h:abc/", "ERR invalid port number"},
+      {"nonspecial://h:abc/", "ERR invalid port number"},
       {"foo://h:1\\/", "ERR invalid port number"},
       {"http://h:1:2/", "ERR invalid port number"},
       {"http://h:000000000000000000000000000065536/", "ERR invalid port number"},
