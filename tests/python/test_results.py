@@ -1,7 +1,7 @@
 """TctIdentity and DelegationVerified: frozen values read through fresh objects.
 
-Their producers (TCT and delegation verification) come later; the test probe builds them with
-the same wrapping code.
+The test probe builds both with the module's own wrapping code, so fields can be set freely;
+the producer of DelegationVerified (delegation verification) comes later.
 """
 
 import threading

@@ -84,8 +84,9 @@ def test_constructor_arguments():
         zelk.TctStore()
     assert str(info.value) == ("TctStore.__new__() missing 1 required positional argument: "
                                "'max_entries'")
-    with pytest.raises(TypeError, match="unexpected keyword argument 'size'"):
+    with pytest.raises(TypeError) as info:
         zelk.TctStore(size=3)
+    assert str(info.value) == "TctStore.__new__() got an unexpected keyword argument 'size'"
     with pytest.raises(TypeError):
         zelk.TctStore(4).len(1)
     with pytest.raises(TypeError):
@@ -210,8 +211,9 @@ def test_audience_is_held_per_caller(me, p256):
     assert str(info.value) == PREFIX + "TCT audience does not match"
     # Naming the token's audience explicitly is accepted by any agent.
     assert other_agent.verify_tct_cached(token, "read", store, me.aid).peer_aid == p256.aid
-    with pytest.raises(RuntimeError, match="audience does not match"):
+    with pytest.raises(RuntimeError) as info:
         me.zelk.verify_tct_cached(token, "read", store, expected_audience=me.long_aid)
+    assert str(info.value) == PREFIX + "TCT audience does not match"
     with pytest.raises(ValueError) as info:
         me.zelk.verify_tct_cached(token, "read", store, expected_audience="nope")
     assert str(info.value) == "bad expected_audience AID 'nope': AID does not start with 'aid:'"
