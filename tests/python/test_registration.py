@@ -176,21 +176,21 @@ def test_module_file_is_abi3():
 def fresh_module():
     import importlib.util
 
-    spec = importlib.util.find_spec("zelk")
-    return spec, importlib.util.module_from_spec(spec)
+    found = importlib.util.find_spec("zelk")
+    return found, importlib.util.module_from_spec(found)
 
 
 def test_execution_step_refuses_an_all_that_is_not_a_list():
-    spec, module = fresh_module()
+    found, module = fresh_module()
     module.__all__ = ("x",)
     with pytest.raises(TypeError) as info:
-        spec.loader.exec_module(module)
+        found.loader.exec_module(module)
     assert str(info.value) == "'tuple' object is not an instance of 'list'"
 
 
 def test_execution_step_appends_to_an_existing_all():
-    spec, module = fresh_module()
+    found, module = fresh_module()
     module.__all__ = ["earlier"]
-    spec.loader.exec_module(module)
+    found.loader.exec_module(module)
     assert module.__all__ == ["earlier"] + zelk.__all__
     assert module.ZelkAgent is zelk.ZelkAgent

@@ -29,22 +29,22 @@ PyObject* refusing_new(PyTypeObject* type, PyObject*, PyObject*) {
 
 Result<OwnedRef> PyClass::make_type() {
   std::vector<PyType_Slot> slots;
-  if (spec_.doc != nullptr && spec_.doc[0] != '\0')
-    slots.push_back({Py_tp_doc, const_cast<char*>(spec_.doc)});
+  if (def_.doc != nullptr && def_.doc[0] != '\0')
+    slots.push_back({Py_tp_doc, const_cast<char*>(def_.doc)});
   slots.push_back({Py_tp_base, &PyBaseObject_Type});
-  newfunc constructor = spec_.constructor != nullptr ? spec_.constructor : &refusing_new;
+  newfunc constructor = def_.constructor != nullptr ? def_.constructor : &refusing_new;
   slots.push_back({Py_tp_new, reinterpret_cast<void*>(constructor)});
-  slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(spec_.dealloc)});
-  if (spec_.methods != nullptr) slots.push_back({Py_tp_methods, spec_.methods});
-  if (spec_.getset != nullptr) slots.push_back({Py_tp_getset, spec_.getset});
+  slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(def_.dealloc)});
+  if (def_.methods != nullptr) slots.push_back({Py_tp_methods, def_.methods});
+  if (def_.getset != nullptr) slots.push_back({Py_tp_getset, def_.getset});
   slots.push_back({0, nullptr});
 
-  PyType_Spec type_spec{type_name_.c_str(), spec_.basicsize, 0, Py_TPFLAGS_DEFAULT, slots.data()};
+  PyType_Spec type_spec{type_name_.c_str(), def_.basicsize, 0, Py_TPFLAGS_DEFAULT, slots.data()};
   OwnedRef type = OwnedRef::steal(PyType_FromSpec(&type_spec));
   if (!type) {
     PyError cause = PyError::fetch();
     return fail(PyError::runtime_error(std::string("An error occurred while initializing class ") +
-                                       spec_.name)
+                                       def_.name)
                     .caused_by(std::move(cause)));
   }
   return type;
@@ -60,7 +60,7 @@ Result<PyTypeObject*> PyClass::type_for_instance() {
     std::move(made).error().restore();
     PyErr_WriteUnraisable(nullptr);
     return fail(
-        PyError::panic(std::string("failed to create type object for `") + spec_.name + "`"));
+        PyError::panic(std::string("failed to create type object for `") + def_.name + "`"));
   }
   return reinterpret_cast<PyTypeObject*>(made->get());
 }

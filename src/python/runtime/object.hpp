@@ -32,7 +32,7 @@ CellT* cell_of(BorrowedRef obj) {
 // shared by every module object of the process.
 class PyClass {
  public:
-  struct Spec {
+  struct Definition {
     const char* name;  // bare name; the type is named "builtins.<name>"
     const char* doc;
     int basicsize;
@@ -42,11 +42,11 @@ class PyClass {
     PyGetSetDef* getset;   // null-terminated, or null
   };
 
-  explicit PyClass(Spec spec) : spec_(spec), type_name_(std::string("builtins.") + spec.name) {}
+  explicit PyClass(Definition def) : def_(def), type_name_(std::string("builtins.") + def.name) {}
   PyClass(const PyClass&) = delete;
   PyClass& operator=(const PyClass&) = delete;
 
-  std::string_view name() const { return spec_.name; }
+  std::string_view name() const { return def_.name; }
   // The type object; a failure to make it is a RuntimeError caused by the interpreter's error.
   Result<BorrowedRef> type();
   // For making an instance after the import: a type that still cannot be made is a panic.
@@ -56,7 +56,7 @@ class PyClass {
  private:
   Result<OwnedRef> make_type();
 
-  Spec spec_;
+  Definition def_;
   std::string type_name_;  // the interpreter keeps pointing at it: lives as long as the class
   OnceObject cache_;
 };
