@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/clock.hpp"
 #include "manifest/manifest.hpp"
 #include "manifest/verify.hpp"
+#include "python/clock.hpp"
 #include "python/manifest.hpp"
 #include "python/runtime/binder.hpp"
 #include "python/runtime/convert.hpp"
@@ -39,13 +39,6 @@ std::string_view code_of(const ManifestError& error) {
   return kMalformedCode;
 }
 
-// A clock that cannot be read, or reads before 1970, is the platform's fault.
-Result<std::int64_t> system_now() {
-  auto now = unix_now_secs();
-  if (!now) return fail(PyError::panic(now.error().message()));
-  return *now;
-}
-
 Result<OwnedRef> verify_manifest_json(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kVerifyManifestJson, call));
   ZELK_PY_TRY(std::string_view text, arg(args, 0, to_text));
@@ -60,7 +53,7 @@ Result<OwnedRef> verify_manifest_json(Call call) {
   if (given_now) {
     now = *given_now;
   } else {
-    ZELK_PY_TRY(now, system_now());
+    ZELK_PY_TRY(now, system_now_secs());
   }
   auto verified = verify_manifest(envelope->manifest, now);
   if (!verified) {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "crypto/clock.hpp"
+#include "python/clock.hpp"
 #include "python/tct_verify.hpp"
 
 namespace zelk::py {
@@ -58,11 +58,9 @@ Result<TctIdentity> tct_store_verify(const Agent& agent, std::string_view token,
   }
 
   if (found) {
-    auto now = unix_now_secs();
-    if (!now) return fail(PyError::panic(now.error().message()));
+    ZELK_PY_TRY(std::int64_t now, system_now_secs());
     // A hit leaves the store alone: the entry is neither moved nor refreshed.
-    if (policy_still_holds(*found, required_grant, revoked, *now))
-      return std::move(found->identity);
+    if (policy_still_holds(*found, required_grant, revoked, now)) return std::move(found->identity);
   }
 
   std::string aud;

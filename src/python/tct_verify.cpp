@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "core/aid.hpp"
-#include "crypto/clock.hpp"
 #include "crypto/jws.hpp"
+#include "python/clock.hpp"
 #include "python/revocation_set.hpp"
 #include "tct/verify.hpp"
 
@@ -142,13 +142,12 @@ Result<TctIdentity> verify_tct_and_grant(const Agent& agent, std::string_view to
   RevocationCheck check;
   if (revoked != nullptr) check = revocation_check_over(*revoked);
 
-  auto now = unix_now_secs();
-  if (!now) return fail(PyError::panic(now.error().message()));
+  ZELK_PY_TRY(std::int64_t now, system_now_secs());
 
   const TctVerifyOptions options{
       .issuer = decoded.iss,
       .expected_audience = audience,
-      .now = *now,
+      .now = now,
       .revocation = revoked != nullptr ? &check : nullptr,
   };
   auto verified = verify_tct_jws(token, options);

@@ -1,0 +1,13 @@
+#include "python/clock.hpp"
+
+#include "crypto/clock.hpp"
+
+namespace zelk::py {
+
+Result<std::int64_t> system_now_secs() {
+  auto now = unix_now_secs();
+  if (!now) return fail(PyError::panic(now.error().message()));
+  return *now;
+}
+
+}  // namespace zelk::py
