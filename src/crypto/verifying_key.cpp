@@ -12,6 +12,7 @@
 #include "crypto/invariant.hpp"
 #include "crypto/key_cache.hpp"
 #include "crypto/keys.hpp"
+#include "crypto/openssl_ptr.hpp"
 #include "crypto/p256_curve.hpp"
 #include "crypto/sha256.hpp"
 #include "crypto/sodium_init.hpp"
@@ -32,17 +33,9 @@ const EC_GROUP* p256_group() {
   return group;
 }
 
-struct PointFree {
-  void operator()(EC_POINT* p) const { EC_POINT_free(p); }
-};
-struct PkeyCtxFree {
-  void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); }
-};
-
 // An OpenSSL key holding the uncompressed point; nullptr when OpenSSL refuses it.
 EVP_PKEY* make_p256_pkey(std::array<std::uint8_t, 65>& uncompressed) {
-  std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(
-      EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+  ossl::UniquePtr<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
   if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1) return nullptr;
   char group_name[] = "prime256v1";
   OSSL_PARAM params[] = {
@@ -90,8 +83,7 @@ bool p256_verify(EVP_PKEY* pkey, ByteView message, const std::uint8_t* sig64) {
   std::array<std::uint8_t, 72> der{};
   const std::size_t der_len = der_signature(sig64, der);
   const Sha256Digest digest = sha256(message);
-  std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(
-      EVP_PKEY_CTX_new_from_pkey(nullptr, pkey, nullptr));
+  ossl::UniquePtr<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey, nullptr));
   const bool ok =
       ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
       EVP_PKEY_verify(ctx.get(), der.data(), der_len, digest.data(), digest.size()) == 1;
@@ -132,7 +124,7 @@ std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded) {
   const bool uncompressed = encoded.size() == 65 && encoded[0] == 4;
   if (!compressed && !uncompressed) return bad_public_key();
   const EC_GROUP* group = p256_group();
-  std::unique_ptr<EC_POINT, PointFree> point(EC_POINT_new(group));
+  ossl::UniquePtr<EC_POINT> point(EC_POINT_new(group));
   if (!point) crypto_detail::invariant_failure("out of memory");
   // Checks the tag, x below the field prime, the square root (compressed) or the curve equation.
   if (EC_POINT_oct2point(group, point.get(), encoded.data(), encoded.size(), nullptr) != 1 ||
