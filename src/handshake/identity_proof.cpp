@@ -1,0 +1,115 @@
+#include "handshake/identity_proof.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <utility>
+
+#include "core/aid.hpp"
+#include "crypto/random.hpp"
+#include "crypto/sha256.hpp"
+#include "crypto/signature_text.hpp"
+#include "formats/base64url.hpp"
+
+namespace zelk {
+namespace {
+
+constexpr std::string_view kPinnedKeyTag = "zelk-pinned-key-v1";
+
+std::unexpected<HandshakeError> refuse(std::string message) {
+  return std::unexpected(HandshakeError::identity(std::move(message)));
+}
+
+IdentityDescriptor oidc_descriptor(const url::Url& issuer, const std::string& subject,
+                                   std::string token) {
+  IdentityDescriptor out;
+  out.type = IdentityType::Oidc;
+  out.issuer = issuer.href();
+  out.subject = subject;
+  out.proof = std::move(token);
+  return out;
+}
+
+std::expected<IdentityDescriptor, HandshakeError> pinned_key_proof(
+    const PinnedKeyIdentity& identity, const ProofBinding& binding, const SigningKey& key) {
+  if (key.suite() != KeySuite::Ed25519)
+    return refuse(
+        "pinned_key identity requires an Ed25519 signing key (v0.1 wire format encodes a 32-byte "
+        "raw public key); use OIDC identity for P-256 agents");
+  auto input = pinned_key_signing_input(binding);
+  if (!input) return std::unexpected(std::move(input.error()));
+  const Sha256Digest digest = sha256(ByteView(*input));
+  IdentityDescriptor out;
+  out.type = IdentityType::PinnedKey;
+  out.subject = identity.subject;
+  out.proof = sign_digest_text(key, digest);
+  out.public_key = b64url_encode(key.public_key());
+  return out;
+}
+
+}  // namespace
+
+std::expected<std::string, HandshakeError> new_pop_nonce() {
+  std::array<std::uint8_t, 16> bytes{};
+  if (auto filled = random_bytes(bytes); !filled)
+    return std::unexpected(HandshakeError::rng(filled.error().message()));
+  return b64url_encode(bytes);
+}
+
+std::expected<Bytes, HandshakeError> pinned_key_signing_input(const ProofBinding& binding) {
+  auto nonce = b64url_decode(binding.nonce);
+  if (!nonce) return refuse("pop_nonce is not valid base64url");
+  char timestamp[24];
+  const auto [timestamp_end, ec] =
+      std::to_chars(timestamp, timestamp + sizeof timestamp, binding.timestamp);
+  const std::string message_id = binding.message_id.to_string();
+
+  Bytes out;
+  out.reserve(kPinnedKeyTag.size() + binding.prover_aid.text().size() +
+              binding.verifier_aid.text().size() + message_id.size() +
+              static_cast<std::size_t>(timestamp_end - timestamp) + nonce->size() + 5);
+  auto item = [&out](std::string_view text) {
+    out.insert(out.end(), text.begin(), text.end());
+    out.push_back(0);
+  };
+  item(kPinnedKeyTag);
+  item(binding.prover_aid.text());
+  item(binding.verifier_aid.text());
+  item(message_id);
+  item(std::string_view(timestamp, timestamp_end));
+  out.insert(out.end(), nonce->begin(), nonce->end());
+  return out;
+}
+
+std::expected<IdentityDescriptor, HandshakeError> build_identity_proof(
+    const LocalIdentity& identity, const ProofBinding& binding, const SigningKey& key) {
+  if (const auto* pinned = std::get_if<PinnedKeyIdentity>(&identity))
+    return pinned_key_proof(*pinned, binding, key);
+  if (const auto* fixed = std::get_if<OidcIdentity>(&identity))
+    return oidc_descriptor(fixed->issuer, fixed->subject, fixed->token);
+  const auto& minted = std::get<OidcMintedIdentity>(identity);
+  auto token = minted.minter(binding.nonce);
+  if (!token) return refuse("oidc mint_jwt callback failed: " + token.error());
+  return oidc_descriptor(minted.issuer, minted.subject, std::move(*token));
+}
+
+std::expected<void, HandshakeError> verify_pinned_identity(const IdentityDescriptor& descriptor,
+                                                           const ProofBinding& binding) {
+  const std::optional<Bytes> aid_key = aid_ed25519_key_bytes(binding.prover_aid);
+  if (!aid_key) return refuse("pinned_key requires an Ed25519 sender AID");
+  if (!descriptor.public_key) return refuse("pinned_key missing public_key");
+  auto public_key = b64url_decode(*descriptor.public_key);
+  if (!public_key) return refuse("public_key malformed base64url");
+  if (public_key->size() != 32) return refuse("public_key must decode to 32 bytes");
+  if (*public_key != *aid_key) return refuse("public_key does not match sender AID");
+  auto key = ed25519_key_from_bytes(*public_key);
+  if (!key) return refuse("public_key not Ed25519");
+  auto input = pinned_key_signing_input(binding);
+  if (!input) return std::unexpected(std::move(input.error()));
+  const Sha256Digest digest = sha256(ByteView(*input));
+  if (!check_signature_text(descriptor.proof)) return refuse("proof malformed");
+  if (!verify_digest_text(*key, digest, descriptor.proof))
+    return refuse("pinned_key signature invalid");
+  return {};
+}
+
+}  // namespace zelk
