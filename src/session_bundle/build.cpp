@@ -5,10 +5,9 @@
 
 #include "core/envelope.hpp"
 #include "crypto/clock.hpp"
+#include "crypto/detached.hpp"
 #include "crypto/invariant.hpp"
 #include "crypto/random.hpp"
-#include "crypto/sha256.hpp"
-#include "crypto/signature_text.hpp"
 
 namespace zelk {
 
@@ -50,7 +49,7 @@ std::expected<std::string, SessionBundleError> build_session_bundle(
 
   auto signing_input = bundle_signing_bytes(bundle);
   if (!signing_input) return std::unexpected(std::move(signing_input.error()));
-  bundle.signature = sign_digest_text(coordinator, sha256(std::string_view(*signing_input)));
+  bundle.signature = sign_detached(coordinator, std::string_view(*signing_input));
   return encode_session_bundle_envelope(bundle);
 }
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "formats/json/canonical.hpp"
+#include "crypto/detached.hpp"
 #include "formats/json/writer.hpp"
 
 namespace zelk {
@@ -47,14 +47,7 @@ std::string encode_session_bundle_envelope(const SessionTrustBundle& bundle) {
 
 std::expected<std::string, SessionBundleError> bundle_signing_bytes(
     const SessionTrustBundle& bundle) {
-  json::Value whole = json::record_to_value(bundle);
-  json::Object covered;
-  for (json::Member& member : whole.as_object()) {
-    if (member.name == "signature") continue;
-    // `whole` is discarded afterwards, so its members may be moved out.
-    covered.push_back_unchecked(std::move(member.name), std::move(member.value));
-  }
-  auto bytes = json::canonical_json(json::Value(std::move(covered)));
+  auto bytes = body_signing_bytes(json::record_to_value(bundle));
   if (!bytes) return std::unexpected(SessionBundleError::canonicalization(bytes.error().message()));
   return std::move(*bytes);
 }

@@ -4,9 +4,8 @@
 #include <utility>
 
 #include "core/envelope.hpp"
+#include "crypto/detached.hpp"
 #include "crypto/keys.hpp"
-#include "crypto/sha256.hpp"
-#include "crypto/signature_text.hpp"
 #include "tct/verify.hpp"
 
 namespace zelk {
@@ -58,9 +57,7 @@ std::expected<BundleVerification, SessionBundleError> verify_bundle(
   if (!key) return std::unexpected(SessionBundleError::wrap(std::move(key.error())));
   auto signing_input = bundle_signing_bytes(bundle);
   if (!signing_input) return std::unexpected(std::move(signing_input.error()));
-  const Sha256Digest digest = sha256(std::string_view(*signing_input));
-  if (!check_signature_text(bundle.signature) ||
-      !verify_digest_text(*key, digest, bundle.signature))
+  if (!verify_detached(*key, std::string_view(*signing_input), bundle.signature))
     return fail(Kind::SignatureInvalid);
 
   const bool with_check = revocation != nullptr && *revocation;

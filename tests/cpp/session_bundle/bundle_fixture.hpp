@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../tct/tct_test_util.hpp"
+#include "crypto/detached.hpp"
 #include "crypto/sha256.hpp"
 #include "crypto/signature_text.hpp"
 #include "session_bundle/build.hpp"
@@ -68,7 +69,7 @@ class BundleTest : public ::testing::Test {
   static void resign(SessionTrustBundle& bundle, const SigningKey& key) {
     auto bytes = bundle_signing_bytes(bundle);
     ASSERT_TRUE(bytes.has_value());
-    bundle.signature = sign_digest_text(key, sha256(std::string_view(*bytes)));
+    bundle.signature = sign_detached(key, std::string_view(*bytes));
   }
 
   static std::string outcome(const SessionTrustBundle& bundle, const SigningKey& verifier,
