@@ -15,6 +15,7 @@
 
 #include "core/aid.hpp"
 #include "core/aid_json.hpp"
+#include "crypto/jws.hpp"
 #include "formats/json/error.hpp"
 #include "formats/json/reader.hpp"
 #include "formats/json/record.hpp"
@@ -109,9 +110,12 @@ std::string encode_session_bundle_envelope(const SessionTrustBundle& bundle);
 // ---- participant tokens and the signing input --------------------------------------------------
 
 // The claims of a participant's TCT, decoded without checking anything: no header, signature,
-// version, time or key binding. Repeated claims at any depth and a malformed payload are
-// Canonicalization; an undeclared claim (also one inside cnf) is UnknownField.
+// version, time or key binding. A token that does not split, repeated claims at any depth and a
+// malformed payload are Canonicalization; an undeclared claim (also one inside cnf) is
+// UnknownField.
 std::expected<TctClaims, SessionBundleError> decode_participant_tct(std::string_view tct);
+// The same over a token already taken apart, which a verifier goes on to check.
+std::expected<TctClaims, SessionBundleError> decode_participant_tct(const CompactJws& tct);
 
 // The canonical form (RFC 8785) of every member but `signature`, extensions only when present:
 // what the coordinator's signature covers. The session id enters as its standard text, whatever

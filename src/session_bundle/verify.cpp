@@ -5,6 +5,7 @@
 
 #include "core/envelope.hpp"
 #include "crypto/detached.hpp"
+#include "crypto/jws.hpp"
 #include "crypto/keys.hpp"
 #include "tct/verify.hpp"
 
@@ -44,11 +45,19 @@ std::expected<BundleVerification, SessionBundleError> verify_bundle(
   if (bundle.expires_at < now) return fail(Kind::Expired);
   if (bundle.participants.empty()) return fail(Kind::EmptyParticipants);
 
+  // Each token is taken apart once, here; its signature is checked from the same form below.
+  std::vector<CompactJws> tokens;
+  tokens.reserve(bundle.participants.size());
   std::int64_t least_exp = 0;
   for (std::size_t i = 0; i < bundle.participants.size(); ++i) {
-    auto claims = decode_participant_tct(bundle.participants[i].tct);
+    auto parsed = CompactJws::parse(bundle.participants[i].tct);
+    if (!parsed)
+      return std::unexpected(
+          SessionBundleError::canonicalization("participant tct: " + parsed.error().message()));
+    auto claims = decode_participant_tct(*parsed);
     if (!claims) return std::unexpected(std::move(claims.error()));
     least_exp = i == 0 ? claims->exp : std::min(least_exp, claims->exp);
+    tokens.push_back(std::move(*parsed));
   }
   if (least_exp != bundle.expires_at) return fail(Kind::ExpiryMismatch);
   if (!find_participant(bundle.participants, verifier)) return fail(Kind::NotAMember);
@@ -63,12 +72,13 @@ std::expected<BundleVerification, SessionBundleError> verify_bundle(
   const bool with_check = revocation != nullptr && *revocation;
   BundleVerification result;
   std::vector<std::string> dropped;
-  for (const ParticipantEntry& entry : bundle.participants) {
+  for (std::size_t i = 0; i < bundle.participants.size(); ++i) {
+    const ParticipantEntry& entry = bundle.participants[i];
     const TctVerifyOptions options{
         .issuer = bundle.coordinator, .expected_audience = entry.aid, .now = now};
-    auto verified = verify_tct_jws(entry.tct, options);
+    auto verified = verify_tct_jws(tokens[i], options);
     if (!verified) return std::unexpected(participant_failure(std::move(verified.error())));
-    if (with_check && (*revocation)(verified->claims.jti))
+    if (with_check && (*revocation)(verified->claims().jti))
       dropped.push_back(entry.aid.text());
     else
       result.active_aids.push_back(entry.aid.text());
