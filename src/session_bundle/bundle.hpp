@@ -113,14 +113,20 @@ std::string encode_session_bundle_envelope(const SessionTrustBundle& bundle);
 // version, time or key binding. A token that does not split, repeated claims at any depth and a
 // malformed payload are Canonicalization; an undeclared claim (also one inside cnf) is
 // UnknownField.
-std::expected<TctClaims, SessionBundleError> decode_participant_tct(std::string_view tct);
+[[nodiscard]] std::expected<TctClaims, SessionBundleError> decode_participant_tct(
+    std::string_view tct);
+// A participant's TCT split and decoded once, for decoding its claims and then verifying it; a
+// token that does not split is Canonicalization "participant tct: " + the JWS error.
+[[nodiscard]] std::expected<CompactJws, SessionBundleError> parse_participant_tct(
+    std::string_view tct);
 // The same over a token already taken apart, which a verifier goes on to check.
-std::expected<TctClaims, SessionBundleError> decode_participant_tct(const CompactJws& tct);
+[[nodiscard]] std::expected<TctClaims, SessionBundleError> decode_participant_tct(
+    const CompactJws& tct);
 
 // The canonical form (RFC 8785) of every member but `signature`, extensions only when present:
 // what the coordinator's signature covers. The session id enters as its standard text, whatever
 // form it was read in.
-std::expected<std::string, SessionBundleError> bundle_signing_bytes(
+[[nodiscard]] std::expected<std::string, SessionBundleError> bundle_signing_bytes(
     const SessionTrustBundle& bundle);
 
 }  // namespace zelk

@@ -42,9 +42,15 @@ std::expected<TctClaims, SessionBundleError> decode_participant_tct(const Compac
   return std::move(*claims);
 }
 
-std::expected<TctClaims, SessionBundleError> decode_participant_tct(std::string_view tct) {
+std::expected<CompactJws, SessionBundleError> parse_participant_tct(std::string_view tct) {
   auto parsed = CompactJws::parse(tct);
   if (!parsed) return token_failure(parsed.error());
+  return std::move(*parsed);
+}
+
+std::expected<TctClaims, SessionBundleError> decode_participant_tct(std::string_view tct) {
+  auto parsed = parse_participant_tct(tct);
+  if (!parsed) return std::unexpected(std::move(parsed.error()));
   return decode_participant_tct(*parsed);
 }
 

@@ -50,10 +50,8 @@ std::expected<BundleVerification, SessionBundleError> verify_bundle(
   tokens.reserve(bundle.participants.size());
   std::int64_t least_exp = 0;
   for (std::size_t i = 0; i < bundle.participants.size(); ++i) {
-    auto parsed = CompactJws::parse(bundle.participants[i].tct);
-    if (!parsed)
-      return std::unexpected(
-          SessionBundleError::canonicalization("participant tct: " + parsed.error().message()));
+    auto parsed = parse_participant_tct(bundle.participants[i].tct);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
     auto claims = decode_participant_tct(*parsed);
     if (!claims) return std::unexpected(std::move(claims.error()));
     least_exp = i == 0 ? claims->exp : std::min(least_exp, claims->exp);
