@@ -1,9 +1,9 @@
 #include "crypto/envelope_signing.hpp"
 
 #include "crypto/clock.hpp"
+#include "crypto/detached.hpp"
 #include "crypto/random.hpp"
 #include "crypto/sha256.hpp"
-#include "crypto/signature_text.hpp"
 
 namespace zelk {
 
@@ -23,7 +23,7 @@ std::expected<ZelkEnvelope, json::CanonicalJsonError> sign_envelope(const Signin
   envelope.timestamp = timestamp;
   envelope.sender.agent_id = key.aid();
   envelope.payload = std::move(payload);
-  envelope.signature = sign_digest_text(key, sha256(text));
+  envelope.signature = sign_detached(key, text);
   return envelope;
 }
 

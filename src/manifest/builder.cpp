@@ -5,8 +5,7 @@
 #include <utility>
 
 #include "crypto/clock.hpp"
-#include "crypto/sha256.hpp"
-#include "crypto/signature_text.hpp"
+#include "crypto/detached.hpp"
 #include "formats/base64url.hpp"
 #include "formats/invariant.hpp"
 #include "formats/saturating.hpp"
@@ -98,7 +97,7 @@ std::expected<Manifest, ManifestError> build_signed_manifest(
   Manifest m;
   // The proof covers the raw challenge bytes, not their text.
   m.proof_of_possession.challenge = b64url_encode(challenge);
-  m.proof_of_possession.signature = sign_digest_text(key, sha256(ByteView(challenge)));
+  m.proof_of_possession.signature = sign_detached(key, ByteView(challenge));
   m.published_at = builder.published_at_ ? *builder.published_at_ : now_or_invariant();
   m.expires_at = saturating_add(m.published_at, builder.ttl_secs_);
   m.aid = key.aid();
@@ -117,7 +116,7 @@ std::expected<Manifest, ManifestError> build_signed_manifest(
 
   auto bytes = manifest_signing_bytes(m);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  m.signature = sign_digest_text(key, sha256(std::string_view(*bytes)));
+  m.signature = sign_detached(key, std::string_view(*bytes));
   return m;
 }
 

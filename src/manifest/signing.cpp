@@ -2,19 +2,12 @@
 
 #include <utility>
 
-#include "formats/json/canonical.hpp"
+#include "crypto/detached.hpp"
 
 namespace zelk {
 
 std::expected<std::string, ManifestError> manifest_signing_bytes(const Manifest& manifest) {
-  json::Value whole = manifest_to_value(manifest);
-  json::Object covered;
-  for (json::Member& member : whole.as_object()) {
-    if (member.name == "signature") continue;
-    // `whole` is discarded afterwards, so its members may be moved out.
-    covered.push_back_unchecked(std::move(member.name), std::move(member.value));
-  }
-  auto bytes = json::canonical_json(json::Value(std::move(covered)));
+  auto bytes = body_signing_bytes(manifest_to_value(manifest));
   if (!bytes)
     return std::unexpected(
         ManifestError::of(ManifestError::Kind::Canonicalization, bytes.error().message()));

@@ -2,21 +2,12 @@
 
 #include <string_view>
 
+#include "crypto/detached.hpp"
 #include "crypto/keys.hpp"
-#include "crypto/sha256.hpp"
-#include "crypto/signature_text.hpp"
 #include "formats/base64url.hpp"
 #include "manifest/signing.hpp"
 
 namespace zelk {
-namespace {
-
-bool signature_holds(const VerifyingKey& key, const Sha256Digest& digest, std::string_view text) {
-  return check_signature_text(text).has_value() &&
-         verify_digest_text(key, digest, text).has_value();
-}
-
-}  // namespace
 
 std::expected<void, ManifestError> verify_manifest(const Manifest& manifest, std::int64_t now) {
   using Kind = ManifestError::Kind;
@@ -29,13 +20,13 @@ std::expected<void, ManifestError> verify_manifest(const Manifest& manifest, std
 
   auto bytes = manifest_signing_bytes(manifest);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  if (!signature_holds(*key, sha256(std::string_view(*bytes)), manifest.signature))
+  if (!verify_detached(*key, std::string_view(*bytes), manifest.signature))
     return std::unexpected(ManifestError::of(Kind::SignatureInvalid));
 
   // Any decodable challenge is accepted, whatever its length.
   auto challenge = b64url_decode(manifest.proof_of_possession.challenge);
   if (!challenge) return std::unexpected(ManifestError::of(Kind::PopFailed));
-  if (!signature_holds(*key, sha256(ByteView(*challenge)), manifest.proof_of_possession.signature))
+  if (!verify_detached(*key, ByteView(*challenge), manifest.proof_of_possession.signature))
     return std::unexpected(ManifestError::of(Kind::PopFailed));
 
   if (auto malformed = check_identity_hint(manifest.identity_hint))

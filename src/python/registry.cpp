@@ -1,6 +1,7 @@
 #include "python/registry.hpp"
 
 #include "python/agent.hpp"
+#include "python/bundle.hpp"
 #include "python/manifest.hpp"
 #include "python/results.hpp"
 #include "python/revocation.hpp"
@@ -20,6 +21,8 @@ const AddEntry kModuleEntries[] = {
     add_exception<revocation_verification_error>,
     add_function<verify_manifest_json_function>,
     add_function<compute_aid_jkt_function>,
+    add_class<session_bundle_builder_class>,  // SessionBundleBuilder
+    add_function<verify_session_bundle_function>,
 };
 
 }  // namespace

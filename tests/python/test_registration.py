@@ -25,10 +25,11 @@ REGISTERED = {
     "ManifestVerificationError", "RevocationVerificationError",
     "verify_manifest_json", "compute_aid_jkt",
     "TctStore",
+    "SessionBundleBuilder", "verify_session_bundle",
 }
 
 CLASSES_WITHOUT_CONSTRUCTOR = ["ZelkAgent", "TctIdentity", "DelegationVerified"]
-CLASSES = CLASSES_WITHOUT_CONSTRUCTOR + ["TctStore"]
+CLASSES = CLASSES_WITHOUT_CONSTRUCTOR + ["TctStore", "SessionBundleBuilder"]
 EXCEPTIONS = ["ManifestVerificationError", "RevocationVerificationError"]
 
 Py_TPFLAGS_BASETYPE = 1 << 10
@@ -112,6 +113,27 @@ def test_zelk_agent_shape():
     public = {n for n in vars(agent_cls) if not n.startswith("__")}
     assert public == {"generate", "from_seed", "aid", "build_manifest", "verify_tct",
                       "verify_tct_cached"}
+
+
+def test_session_bundle_shapes():
+    cls = zelk.SessionBundleBuilder
+    assert cls.__text_signature__ == "(coordinator)"
+    assert cls.__doc__.startswith("Fluent builder for issuing a `SessionBundleEnvelope`")
+    assert [n for n in vars(cls) if not n.startswith("__")] == [
+        "session_id", "issued_at", "participant", "build"]
+    assert cls.session_id.__text_signature__ == "($self, uuid_str)"
+    assert cls.issued_at.__text_signature__ == "($self, unix_secs)"
+    assert cls.participant.__text_signature__ == "($self, aid, tct_token)"
+    assert cls.build.__text_signature__ == "($self)"
+    assert cls.issued_at.__doc__.endswith(
+        'Override `issued_at` (unix seconds). Defaults to "now" at build.')
+    assert cls.build.__doc__.endswith(
+        "Construct, sign, and return the `SessionBundleEnvelope` JSON.")
+    fn = zelk.verify_session_bundle
+    assert fn.__text_signature__ == (
+        "(bundle_envelope_json, verifier_aid, now_unix_secs=None, revocation_check=None)")
+    assert fn.__module__ == "zelk" and fn.__self__ is None
+    assert "fails open" in fn.__doc__
 
 
 def test_result_class_properties():

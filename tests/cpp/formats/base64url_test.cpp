@@ -63,5 +63,32 @@ TEST(Base64Url, EncodeLengthsAndRoundTrip) {
   EXPECT_EQ(b64url_decode(b64url_encode(all)), all);
 }
 
+// Each character of a whole group and of both tails, against the alphabet: a text decodes exactly
+// when every character is in the alphabet and the tail carries no bits beyond its last byte, and
+// then it is the encoding of what it decodes to.
+TEST(Base64Url, EveryCharacterInEveryPosition) {
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  for (const std::string base : {"QUJDQUJD", "QUJDQQ", "QUJDQUI"}) {
+    for (std::size_t pos = 4; pos < base.size(); ++pos) {
+      for (int c = 0; c < 256; ++c) {
+        std::string text = base;
+        text[pos] = static_cast<char>(c);
+        auto got = b64url_decode(text);
+        if (c == '=') {
+          EXPECT_EQ(got.error().message(), kPadding);
+        } else if (alphabet.find(static_cast<char>(c)) == std::string::npos) {
+          EXPECT_EQ(got.error().message(), kBadChar) << text;
+        } else if (got) {
+          EXPECT_EQ(b64url_encode(*got), text);
+        } else {
+          // Only the last character of a tail can be refused, for its spare bits.
+          EXPECT_EQ(pos, base.size() - 1) << text;
+          EXPECT_NE(base.size() % 4, 0u) << text;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zelk
