@@ -53,7 +53,10 @@ inline url::Url url_of(std::string_view text) {
 
 // The identity provider: signs OIDC tokens with an agent-style key and publishes it as a JWK.
 struct IdentityProvider {
-  SigningKey key = ed25519_agent_key(0x70);
+  explicit IdentityProvider(SigningKey signing_key = ed25519_agent_key(0x70))
+      : key(std::move(signing_key)) {}
+
+  SigningKey key;
   std::string kid = "idp-1";
 
   Jwk jwk() const {
