@@ -24,7 +24,7 @@
 #include "handshake/jwks.hpp"
 #include "manifest/builder.hpp"
 
-namespace zelk::test {
+namespace zelk::exchange_test {
 
 inline constexpr std::int64_t kNow = 1'700'000'000;
 inline constexpr std::string_view kIdpIssuer = "https://idp.example/";
@@ -164,4 +164,4 @@ struct Agent {
   }
 };
 
-}  // namespace zelk::test
+}  // namespace zelk::exchange_test

@@ -16,7 +16,7 @@
 namespace zelk {
 namespace {
 
-using test::kNow;
+using exchange_test::kNow;
 using Grants = std::vector<std::string>;
 
 Uuid uuid_of(std::uint8_t byte) {
@@ -61,10 +61,10 @@ const char* state_name(const ResponderState& s) {
 // One handshake between an initiator and a responder, driven step by step. Each step keeps the
 // message it produced so that tests can replay, alter or skip it.
 struct Exchange {
-  const test::IdentityProvider& idp;
+  const exchange_test::IdentityProvider& idp;
   const JwksResolver& resolver;
-  const test::Agent& initiator;
-  const test::Agent& responder;
+  const exchange_test::Agent& initiator;
+  const exchange_test::Agent& responder;
   Grants requested{"files:read", "files:write"};
   std::int64_t responder_now = kNow;
   std::int64_t initiator_now = kNow;
@@ -162,17 +162,17 @@ class FullHandshake : public ::testing::TestWithParam<Pairing> {};
 
 TEST_P(FullHandshake, BothSidesEndHoldingEachOthersVerifiedTokens) {
   const Pairing& p = GetParam();
-  const test::IdentityProvider idp{p.idp_p256 ? test::p256_agent_key(0x71)
-                                              : test::ed25519_agent_key(0x70)};
-  const test::TestResolver resolver{{idp.jwk()}};
-  const test::Agent initiator{
-      p.initiator_p256 ? test::p256_agent_key(11) : test::ed25519_agent_key(11),
+  const exchange_test::IdentityProvider idp{p.idp_p256 ? exchange_test::p256_agent_key(0x71)
+                                                       : exchange_test::ed25519_agent_key(0x70)};
+  const exchange_test::TestResolver resolver{{idp.jwk()}};
+  const exchange_test::Agent initiator{
+      p.initiator_p256 ? exchange_test::p256_agent_key(11) : exchange_test::ed25519_agent_key(11),
       "alice",
       {.oidc = p.initiator_oidc,
        .offered = {"chat", "files:read"},
        .required = Grants{"files:read"}}};
-  const test::Agent responder{
-      p.responder_p256 ? test::p256_agent_key(12) : test::ed25519_agent_key(12),
+  const exchange_test::Agent responder{
+      p.responder_p256 ? exchange_test::p256_agent_key(12) : exchange_test::ed25519_agent_key(12),
       "bob",
       {.oidc = p.responder_oidc,
        .offered = {"files:read", "files:write", "search"},
@@ -224,11 +224,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 class StateMachine : public ::testing::Test {
  protected:
-  test::IdentityProvider idp;
-  test::TestResolver resolver{{idp.jwk()}};
-  test::Agent alice{test::ed25519_agent_key(21), "alice", {.offered = {"chat", "files:read"}}};
-  test::Agent bob{test::ed25519_agent_key(22), "bob", {.offered = {"files:read", "files:write"}}};
-  test::Agent mallory{test::ed25519_agent_key(23), "mallory", {}};
+  exchange_test::IdentityProvider idp;
+  exchange_test::TestResolver resolver{{idp.jwk()}};
+  exchange_test::Agent alice{
+      exchange_test::ed25519_agent_key(21), "alice", {.offered = {"chat", "files:read"}}};
+  exchange_test::Agent bob{
+      exchange_test::ed25519_agent_key(22), "bob", {.offered = {"files:read", "files:write"}}};
+  exchange_test::Agent mallory{exchange_test::ed25519_agent_key(23), "mallory", {}};
 
   std::unique_ptr<Exchange> start() {
     return std::make_unique<Exchange>(Exchange{idp, resolver, alice, bob});
@@ -296,7 +298,7 @@ TEST_F(StateMachine, ANewHelloStartsAfreshFromAnyState) {
   ASSERT_TRUE(r->complete().has_value());
 
   // A hello that cannot be built leaves the state as it was.
-  const test::Agent p256_pinned{test::p256_agent_key(24), "pinned", {}};
+  const exchange_test::Agent p256_pinned{exchange_test::p256_agent_key(24), "pinned", {}};
   Exchange failing{idp, resolver, p256_pinned, bob};
   failing.istate = HandshakeFailed{};
   EXPECT_EQ(message_of(failing.send_hello()),
@@ -324,7 +326,7 @@ TEST_F(StateMachine, ResponderRefusesHellosThatDoNotCheckOut) {
   // None of this touched the responder's state.
   EXPECT_TRUE(std::holds_alternative<NoHandshake>(r->rstate));
 
-  const test::Agent stale{test::ed25519_agent_key(25), "stale", {.ttl_secs = 30}};
+  const exchange_test::Agent stale{exchange_test::ed25519_agent_key(25), "stale", {.ttl_secs = 30}};
   Exchange expired{idp, resolver, stale, bob};
   expired.advance(1);
   EXPECT_EQ(message_of(expired.answer_hello()),
@@ -335,28 +337,31 @@ TEST_F(StateMachine, ResponderRefusesHellosThatDoNotCheckOut) {
 TEST_F(StateMachine, HelloAckChecksAndTheStateTheyLeave) {
   struct Case {
     const char* name;
-    void (*alter)(Exchange&, const test::Agent& mallory);
+    void (*alter)(Exchange&, const exchange_test::Agent& mallory);
     const char* error;
     bool failed;  // otherwise the state stays HelloSent
   };
   const Case cases[] = {
-      {"sender", [](Exchange& r, const test::Agent& m) { r.ack_env.sender.agent_id = m.key.aid(); },
+      {"sender",
+       [](Exchange& r, const exchange_test::Agent& m) { r.ack_env.sender.agent_id = m.key.aid(); },
        "invalid envelope: HELLO_ACK sender AID does not match the intended peer", true},
       {"manifest aid",
-       [](Exchange& r, const test::Agent& m) {
+       [](Exchange& r, const exchange_test::Agent& m) {
          r.ack.manifest = m.manifest;
          r.ack_env.sender.agent_id = r.responder.key.aid();
        },
        "invalid envelope: HELLO_ACK manifest AID does not match the intended peer", true},
       {"nonce echo",
-       [](Exchange& r, const test::Agent&) { r.ack.pop_nonce_echo = r.ack.pop_nonce; },
+       [](Exchange& r, const exchange_test::Agent&) { r.ack.pop_nonce_echo = r.ack.pop_nonce; },
        "nonce mismatch", true},
-      {"identity", [](Exchange& r, const test::Agent&) { r.ack.identity.subject = "robert"; },
+      {"identity",
+       [](Exchange& r, const exchange_test::Agent&) { r.ack.identity.subject = "robert"; },
        "identity verification failed: identity.subject != manifest.identity_hint.subject", true},
-      {"proof binding", [](Exchange& r, const test::Agent&) { r.ack_env.message_id = uuid_of(9); },
+      {"proof binding",
+       [](Exchange& r, const exchange_test::Agent&) { r.ack_env.message_id = uuid_of(9); },
        "identity verification failed: pinned_key signature invalid", true},
       {"nothing offered",
-       [](Exchange& r, const test::Agent&) { r.ack.requested_grants = {"admin"}; },
+       [](Exchange& r, const exchange_test::Agent&) { r.ack.requested_grants = {"admin"}; },
        "policy denies handshake (empty grant intersection)", false},
   };
   for (const Case& c : cases) {
@@ -377,7 +382,7 @@ TEST_F(StateMachine, HelloAckChecksAndTheStateTheyLeave) {
 }
 
 TEST_F(StateMachine, OidcResponderWithANonceThatIsNotBase64Url) {
-  test::Agent oidc_bob{test::p256_agent_key(26), "bob", {.oidc = true}};
+  exchange_test::Agent oidc_bob{exchange_test::p256_agent_key(26), "bob", {.oidc = true}};
   Exchange r{idp, resolver, alice, oidc_bob};
   r.advance(2);
   // The OIDC check compares the nonce as text, so it passes; signing over it cannot.
@@ -392,21 +397,23 @@ TEST_F(StateMachine, OidcResponderWithANonceThatIsNotBase64Url) {
 TEST_F(StateMachine, CommitChecksAndTheStateTheyLeave) {
   struct Case {
     const char* name;
-    void (*alter)(Exchange&, const test::Agent& mallory);
+    void (*alter)(Exchange&, const exchange_test::Agent& mallory);
     const char* error;
     bool failed;  // otherwise the state stays HelloProcessed
   };
   const Case cases[] = {
       {"nonce echo",
-       [](Exchange& r, const test::Agent&) { r.commit.pop_nonce_echo = r.hello.pop_nonce; },
+       [](Exchange& r, const exchange_test::Agent&) {
+         r.commit.pop_nonce_echo = r.hello.pop_nonce;
+       },
        "nonce mismatch", true},
       {"pop",
-       [](Exchange& r, const test::Agent&) {
+       [](Exchange& r, const exchange_test::Agent&) {
          r.commit.pop_signature = *sign_pop(r.initiator.key, r.hello.pop_nonce);
        },
        "pop signature verification failed", false},
       {"tct re-signed",
-       [](Exchange& r, const test::Agent& m) {
+       [](Exchange& r, const exchange_test::Agent& m) {
          auto claims = verify_tct_jws(r.commit.tct, {.issuer = r.initiator.key.aid(),
                                                      .expected_audience = r.responder.key.aid(),
                                                      .now = kNow});
@@ -414,14 +421,14 @@ TEST_F(StateMachine, CommitChecksAndTheStateTheyLeave) {
        },
        "TCT verification failed: signature verification failed", false},
       {"voucher of another tct",
-       [](Exchange& r, const test::Agent&) {
+       [](Exchange& r, const exchange_test::Agent&) {
          auto other = issue_peer_tct(r.icontext(), r.ack.identity, r.responder.key.aid(),
                                      r.responder.key.verifying_key(), {"chat", "files:read"});
          r.commit.grant_voucher = other->grant_voucher;
        },
        "TCT verification failed: claims malformed: grant voucher does not mirror the companion TCT",
        false},
-      {"no tct", [](Exchange& r, const test::Agent&) { r.commit.tct = ""; },
+      {"no tct", [](Exchange& r, const exchange_test::Agent&) { r.commit.tct = ""; },
        "TCT verification failed: compact JWS malformed: expected exactly three non-empty segments",
        false},
   };
@@ -463,18 +470,19 @@ TEST_F(StateMachine, CommitWithTokensBeyondTheOfferOrShortOfTheRequirement) {
     EXPECT_STREQ(state_name(r->rstate), "HelloProcessed");
   }
   {  // The responder requires a capability the initiator does not offer.
-    test::Agent strict_bob{test::ed25519_agent_key(27),
-                           "bob",
-                           {.offered = {"files:read"}, .required = Grants{"files:read", "admin"}}};
+    exchange_test::Agent strict_bob{
+        exchange_test::ed25519_agent_key(27),
+        "bob",
+        {.offered = {"files:read"}, .required = Grants{"files:read", "admin"}}};
     Exchange r{idp, resolver, alice, strict_bob};
     r.advance(3);
     EXPECT_EQ(message_of(r.answer_commit()), "insufficient grants in peer-issued TCT");
     EXPECT_STREQ(state_name(r.rstate), "HelloProcessed");
   }
   {  // The initiator requires a capability the responder does not grant.
-    test::Agent strict_alice{test::ed25519_agent_key(28),
-                             "alice",
-                             {.offered = {"chat"}, .required = Grants{"files:write"}}};
+    exchange_test::Agent strict_alice{exchange_test::ed25519_agent_key(28),
+                                      "alice",
+                                      {.offered = {"chat"}, .required = Grants{"files:write"}}};
     Exchange r{idp, resolver, strict_alice, bob};
     r.requested = {"files:read"};
     r.advance(4);
@@ -492,9 +500,10 @@ TEST_F(StateMachine, CommitWithTokensBeyondTheOfferOrShortOfTheRequirement) {
 
 TEST_F(StateMachine, ResponderManifestLifetimeCapsAndEndsIssuing) {
   // Bob's Manifest expires 100 seconds after the handshake's now.
-  test::Agent short_bob{test::ed25519_agent_key(29),
-                        "bob",
-                        {.offered = {"files:read"}, .published_at = kNow - 60, .ttl_secs = 160}};
+  exchange_test::Agent short_bob{
+      exchange_test::ed25519_agent_key(29),
+      "bob",
+      {.offered = {"files:read"}, .published_at = kNow - 60, .ttl_secs = 160}};
   {
     Exchange r{idp, resolver, alice, short_bob};
     r.advance(5);
@@ -518,19 +527,23 @@ TEST_F(StateMachine, ResponderManifestLifetimeCapsAndEndsIssuing) {
 TEST_F(StateMachine, CommitAckChecksAndTheStateTheyLeave) {
   struct Case {
     const char* name;
-    void (*alter)(Exchange&, const test::Agent& mallory);
+    void (*alter)(Exchange&, const exchange_test::Agent& mallory);
     const char* error;
     bool failed;  // otherwise the state stays CommitSent
   };
   const Case cases[] = {
       {"nonce echo",
-       [](Exchange& r, const test::Agent&) { r.commit_ack.pop_nonce_echo = r.ack.pop_nonce; },
+       [](Exchange& r, const exchange_test::Agent&) {
+         r.commit_ack.pop_nonce_echo = r.ack.pop_nonce;
+       },
        "nonce mismatch", true},
       {"pop",
-       [](Exchange& r, const test::Agent&) { r.commit_ack.pop_signature = r.commit.pop_signature; },
+       [](Exchange& r, const exchange_test::Agent&) {
+         r.commit_ack.pop_signature = r.commit.pop_signature;
+       },
        "pop signature verification failed", false},
       {"tct forged by a third key",
-       [](Exchange& r, const test::Agent& m) {
+       [](Exchange& r, const exchange_test::Agent& m) {
          TctIssueParams params = new_tct_issue_params(m.key);
          params.subject = r.initiator.key.aid();
          params.audience = r.initiator.key.aid();
@@ -543,7 +556,7 @@ TEST_F(StateMachine, CommitAckChecksAndTheStateTheyLeave) {
        },
        "TCT verification failed: signature verification failed", false},
       {"voucher not mirroring",
-       [](Exchange& r, const test::Agent&) {
+       [](Exchange& r, const exchange_test::Agent&) {
          auto voucher =
              verify_grant_voucher_jws(*r.commit_ack.grant_voucher, r.responder.key.aid());
          voucher->exp -= 1;

@@ -15,7 +15,7 @@
 namespace zelk {
 namespace {
 
-using test::kNow;
+using exchange_test::kNow;
 using Grants = std::vector<std::string>;
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 
@@ -36,11 +36,11 @@ TEST(IntersectGrants, KeepsFirstListOrderAndRepeats) {
 // `issuer` issues to `peer`; `peer` checks what `issuer` issued.
 class TokenExchange : public ::testing::Test {
  protected:
-  test::IdentityProvider idp;
-  test::TestResolver resolver{{idp.jwk()}};
-  test::Agent issuer{test::ed25519_agent_key(1), "issuer", {}};
-  test::Agent peer{test::ed25519_agent_key(2), "peer", {}};
-  test::Agent third{test::ed25519_agent_key(3), "third", {}};
+  exchange_test::IdentityProvider idp;
+  exchange_test::TestResolver resolver{{idp.jwk()}};
+  exchange_test::Agent issuer{exchange_test::ed25519_agent_key(1), "issuer", {}};
+  exchange_test::Agent peer{exchange_test::ed25519_agent_key(2), "peer", {}};
+  exchange_test::Agent third{exchange_test::ed25519_agent_key(3), "third", {}};
   IdentityDescriptor peer_identity{.type = IdentityType::PinnedKey,
                                    .issuer = std::nullopt,
                                    .subject = "peer",
@@ -122,7 +122,8 @@ TEST_F(TokenExchange, GrantPolicyReplacesTheCandidates) {
 }
 
 TEST_F(TokenExchange, MintingFailureIsReportedAsTctFailure) {
-  test::Agent spaced{test::ed25519_agent_key(4), "spaced", {.offered = {"files:read", "a b"}}};
+  exchange_test::Agent spaced{
+      exchange_test::ed25519_agent_key(4), "spaced", {.offered = {"files:read", "a b"}}};
   auto out = issue({"files:read", "a b"}, spaced.context(resolver));
   ASSERT_FALSE(out.has_value());
   EXPECT_EQ(out.error().kind, HandshakeError::Kind::TctFailure);
@@ -207,15 +208,15 @@ TEST_F(TokenExchange, RefusesAVoucherThatDoesNotMirrorItsTct) {
   ASSERT_TRUE(base.has_value());
   const std::string mismatch =
       "TCT verification failed: claims malformed: grant voucher does not mirror the companion TCT";
-  const auto changes = std::to_array<void (*)(GrantVoucherClaims&, const test::Agent&)>({
-      [](GrantVoucherClaims& v, const test::Agent& other) { v.sub = other.manifest.aid; },
-      [](GrantVoucherClaims& v, const test::Agent&) { v.grants = {"files:read"}; },
-      [](GrantVoucherClaims& v, const test::Agent&) {
+  const auto changes = std::to_array<void (*)(GrantVoucherClaims&, const exchange_test::Agent&)>({
+      [](GrantVoucherClaims& v, const exchange_test::Agent& other) { v.sub = other.manifest.aid; },
+      [](GrantVoucherClaims& v, const exchange_test::Agent&) { v.grants = {"files:read"}; },
+      [](GrantVoucherClaims& v, const exchange_test::Agent&) {
         v.grants = {"files:write", "files:read"};
       },
-      [](GrantVoucherClaims& v, const test::Agent&) { v.iat -= 1; },
-      [](GrantVoucherClaims& v, const test::Agent&) { v.exp += 1; },
-      [](GrantVoucherClaims& v, const test::Agent&) { v.src_jti.bytes[15] ^= 1; },
+      [](GrantVoucherClaims& v, const exchange_test::Agent&) { v.iat -= 1; },
+      [](GrantVoucherClaims& v, const exchange_test::Agent&) { v.exp += 1; },
+      [](GrantVoucherClaims& v, const exchange_test::Agent&) { v.src_jti.bytes[15] ^= 1; },
   });
   for (std::size_t i = 0; i < changes.size(); ++i) {
     GrantVoucherClaims changed = *base;
@@ -344,7 +345,7 @@ TEST_F(TokenExchange, StatusCheckRevokesRestrictsOrFails) {
 
 TEST_F(TokenExchange, ProofOfPossessionOverTheNonce) {
   const std::string nonce = "AAECAwQFBgcICQoLDA0ODw";  // 16 bytes
-  const SigningKey p256 = test::p256_agent_key(9);
+  const SigningKey p256 = exchange_test::p256_agent_key(9);
   for (const SigningKey* key : std::to_array<const SigningKey*>({&issuer.key, &p256})) {
     auto signature = sign_pop(*key, nonce);
     ASSERT_TRUE(signature.has_value());
