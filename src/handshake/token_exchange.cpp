@@ -74,12 +74,12 @@ std::expected<PeerTctCheck, HandshakeError> verify_peer_tct_and_voucher(
                                  .clock_skew_secs = 0};
   auto verified = verify_tct_jws(tct, options);
   if (!verified) return tct_failure(std::move(verified.error()));
-  const TctClaims& claims = verified->claims;
+  const TctClaims& claims = verified->claims();
 
   if (voucher) {
     auto voucher_claims = verify_grant_voucher_jws(*voucher, peer_aid);
     if (!voucher_claims) return tct_failure(std::move(voucher_claims.error()));
-    if (!mirrors(*voucher_claims, claims))
+    if (!mirrors(voucher_claims->claims(), claims))
       return tct_failure(
           TctError::claims_malformed("grant voucher does not mirror the companion TCT"));
   }

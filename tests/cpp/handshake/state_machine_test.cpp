@@ -187,20 +187,20 @@ TEST_P(FullHandshake, BothSidesEndHoldingEachOthersVerifiedTokens) {
   EXPECT_EQ(run.ack.identity.type, p.responder_oidc ? IdentityType::Oidc : IdentityType::PinnedKey);
 
   // The initiator holds what the responder issued: what it asked for, as far as it was offered.
-  const TctClaims& to_initiator = run.initiator_received->tct.claims;
+  const TctClaims& to_initiator = run.initiator_received->tct.claims();
   EXPECT_EQ(to_initiator.iss, responder.manifest.aid);
   EXPECT_EQ(to_initiator.sub, initiator.manifest.aid);
   EXPECT_EQ(to_initiator.grants, (Grants{"files:write", "files:read"}));
-  EXPECT_EQ(run.initiator_received->tct.token, run.commit_ack.tct);
+  EXPECT_EQ(run.initiator_received->tct.token(), run.commit_ack.tct);
   EXPECT_EQ(run.initiator_received->grant_voucher, run.commit_ack.grant_voucher);
   ASSERT_TRUE(run.commit_ack.grant_voucher.has_value());
 
   // The responder holds what the initiator issued for the initiator's own offer.
-  const TctClaims& to_responder = run.responder_received->tct.claims;
+  const TctClaims& to_responder = run.responder_received->tct.claims();
   EXPECT_EQ(to_responder.iss, initiator.manifest.aid);
   EXPECT_EQ(to_responder.sub, responder.manifest.aid);
   EXPECT_EQ(to_responder.grants, (Grants{"chat", "files:read"}));
-  EXPECT_EQ(run.responder_received->tct.token, run.commit.tct);
+  EXPECT_EQ(run.responder_received->tct.token(), run.commit.tct);
   EXPECT_EQ(run.responder_received->grant_voucher, run.commit.grant_voucher);
   EXPECT_EQ(to_responder.exp - to_responder.iat, 3600);
 
@@ -417,7 +417,7 @@ TEST_F(StateMachine, CommitChecksAndTheStateTheyLeave) {
          auto claims = verify_tct_jws(r.commit.tct, {.issuer = r.initiator.key.aid(),
                                                      .expected_audience = r.responder.key.aid(),
                                                      .now = kNow});
-         r.commit.tct = *encode_tct_jws(m.key, claims->claims);
+         r.commit.tct = *encode_tct_jws(m.key, claims->claims());
        },
        "TCT verification failed: signature verification failed", false},
       {"voucher of another tct",
@@ -507,7 +507,7 @@ TEST_F(StateMachine, ResponderManifestLifetimeCapsAndEndsIssuing) {
   {
     Exchange r{idp, resolver, alice, short_bob};
     r.advance(5);
-    const TctClaims& issued = r.initiator_received->tct.claims;
+    const TctClaims& issued = r.initiator_received->tct.claims();
     EXPECT_EQ(issued.exp - issued.iat, 100);
     EXPECT_EQ(issued.exp, short_bob.manifest.expires_at);
   }
@@ -557,11 +557,11 @@ TEST_F(StateMachine, CommitAckChecksAndTheStateTheyLeave) {
        "TCT verification failed: signature verification failed", false},
       {"voucher not mirroring",
        [](Exchange& r, const exchange_test::Agent&) {
-         auto voucher =
-             verify_grant_voucher_jws(*r.commit_ack.grant_voucher, r.responder.key.aid());
-         voucher->exp -= 1;
+         GrantVoucherClaims voucher =
+             verify_grant_voucher_jws(*r.commit_ack.grant_voucher, r.responder.key.aid())->claims();
+         voucher.exp -= 1;
          // Signed with the responder's genuine key: only the mirror check can catch it.
-         r.commit_ack.grant_voucher = *encode_grant_voucher_jws(r.responder.key, *voucher);
+         r.commit_ack.grant_voucher = *encode_grant_voucher_jws(r.responder.key, voucher);
        },
        "TCT verification failed: claims malformed: grant voucher does not mirror the companion TCT",
        false},
