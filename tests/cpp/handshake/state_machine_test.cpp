@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,8 @@ struct Exchange {
   Grants requested{"files:read", "files:write"};
   std::int64_t responder_now = kNow;
   std::int64_t initiator_now = kNow;
+  const TrustStore* initiator_store = nullptr;
+  const TrustStore* responder_store = nullptr;
 
   InitiatorState istate{};
   ResponderState rstate{};
@@ -80,8 +84,16 @@ struct Exchange {
   std::optional<ReceivedTct> responder_received{};
   std::optional<ReceivedTct> initiator_received{};
 
-  HandshakeContext icontext() const { return initiator.context(resolver, initiator_now); }
-  HandshakeContext rcontext() const { return responder.context(resolver, responder_now); }
+  HandshakeContext icontext() const {
+    HandshakeContext c = initiator.context(resolver, initiator_now);
+    c.trust_store = initiator_store;
+    return c;
+  }
+  HandshakeContext rcontext() const {
+    HandshakeContext c = responder.context(resolver, responder_now);
+    c.trust_store = responder_store;
+    return c;
+  }
 
   std::expected<void, HandshakeError> send_hello() {
     auto out = begin_hello(istate, initiator.identity_for(idp, responder.manifest.aid),
@@ -331,6 +343,45 @@ TEST_F(StateMachine, ResponderRefusesHellosThatDoNotCheckOut) {
   expired.advance(1);
   EXPECT_EQ(message_of(expired.answer_hello()),
             "manifest verification failed: manifest has expired");
+}
+
+// Trusts only the keys it was given.
+class KeySetStore : public TrustStore {
+ public:
+  explicit KeySetStore(std::vector<const SigningKey*> keys) : keys_(std::move(keys)) {}
+  bool is_trusted(std::span<const std::uint8_t, 32> key) const override {
+    ++asked;
+    for (const SigningKey* k : keys_)
+      if (std::ranges::equal(k->public_key(), key)) return true;
+    return false;
+  }
+  mutable int asked = 0;
+
+ private:
+  std::vector<const SigningKey*> keys_;
+};
+
+TEST_F(StateMachine, TrustStoreOfPinnedKeysOnBothSides) {
+  const KeySetStore trusts_both({&alice.key, &bob.key});
+  auto r = start();
+  r->initiator_store = &trusts_both;
+  r->responder_store = &trusts_both;
+  r->advance(5);
+  EXPECT_EQ(trusts_both.asked, 2);
+
+  const KeySetStore trusts_mallory({&mallory.key});
+  const std::string refused = "identity verification failed: pinned_key not in local trust store";
+  auto responder_refuses = start();
+  responder_refuses->responder_store = &trusts_mallory;
+  responder_refuses->advance(1);
+  EXPECT_EQ(message_of(responder_refuses->answer_hello()), refused);
+  EXPECT_STREQ(state_name(responder_refuses->rstate), "none");
+
+  auto initiator_refuses = start();
+  initiator_refuses->initiator_store = &trusts_mallory;
+  initiator_refuses->advance(2);
+  EXPECT_EQ(message_of(initiator_refuses->send_commit()), refused);
+  EXPECT_STREQ(state_name(initiator_refuses->istate), "Failed");
 }
 
 // Each check of on_hello_ack, with the state it leaves.
