@@ -101,7 +101,8 @@ std::expected<void, HandshakeError> verify_pinned_identity(const IdentityDescrip
   if (!public_key) return refuse("public_key malformed base64url");
   if (public_key->size() != 32) return refuse("public_key must decode to 32 bytes");
   if (*public_key != *aid_key) return refuse("public_key does not match sender AID");
-  auto key = ed25519_key_from_bytes(*public_key);
+  // The bytes are the AID's own, so the key remembered for the AID is this key.
+  auto key = verifying_key_from_aid(binding.prover_aid);
   if (!key) return refuse("public_key not Ed25519");
   auto input = pinned_key_signing_input(binding);
   if (!input) return std::unexpected(std::move(input.error()));
