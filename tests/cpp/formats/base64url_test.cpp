@@ -90,7 +90,6 @@ TEST(Base64Url, EveryCharacterInEveryPosition) {
         }
       }
     }
-    }
   }
 }
 
