@@ -50,7 +50,8 @@ bool acceptable_exponent(const Bytes& e) {
   return std::distance(first, e.end()) > 1 || *first >= 3;
 }
 
-std::shared_ptr<evp_pkey_st> make_rsa_pkey(const JwkRsaKey& key) {
+// An OpenSSL key of n and e; empty when OpenSSL refuses them.
+ossl::UniquePtr<EVP_PKEY> make_rsa_pkey(const JwkRsaKey& key) {
   ossl::UniquePtr<BIGNUM> n(BN_bin2bn(key.n.data(), static_cast<int>(key.n.size()), nullptr));
   ossl::UniquePtr<BIGNUM> e(BN_bin2bn(key.e.data(), static_cast<int>(key.e.size()), nullptr));
   ossl::UniquePtr<OSSL_PARAM_BLD> builder(OSSL_PARAM_BLD_new());
@@ -60,13 +61,18 @@ std::shared_ptr<evp_pkey_st> make_rsa_pkey(const JwkRsaKey& key) {
     crypto_detail::invariant_failure("out of memory");
   ossl::UniquePtr<OSSL_PARAM> params(OSSL_PARAM_BLD_to_param(builder.get()));
   ossl::UniquePtr<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
-  EVP_PKEY* pkey = nullptr;
-  if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
-      EVP_PKEY_fromdata(ctx.get(), &pkey, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
+  if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1) {
     ERR_clear_error();
     return nullptr;
   }
-  return std::shared_ptr<evp_pkey_st>(pkey, EVP_PKEY_free);
+  EVP_PKEY* pkey = nullptr;
+  const int made = EVP_PKEY_fromdata(ctx.get(), &pkey, EVP_PKEY_PUBLIC_KEY, params.get());
+  ossl::UniquePtr<EVP_PKEY> held(pkey);
+  if (made != 1) {
+    ERR_clear_error();
+    return nullptr;
+  }
+  return held;
 }
 
 std::shared_ptr<const PreparedJwk> prepare(const JwkKeyMaterial& material) {
@@ -82,7 +88,7 @@ std::shared_ptr<const PreparedJwk> prepare(const JwkKeyMaterial& material) {
   } else {
     const auto& rsa = std::get<JwkRsaKey>(material);
     if (acceptable_modulus(rsa.n) && acceptable_exponent(rsa.e)) {
-      prepared->rsa_key = make_rsa_pkey(rsa);
+      prepared->rsa_key = make_rsa_pkey(rsa);  // shared from here on, same deleter
       prepared->rsa_modulus_bytes = rsa.n.size();
     }
   }

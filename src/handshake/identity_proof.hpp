@@ -62,16 +62,17 @@ using LocalIdentity = std::variant<PinnedKeyIdentity, OidcIdentity, OidcMintedId
 
 // 22 base64url characters encoding 16 bytes of the operating system's random source; Rng when the
 // source fails.
-std::expected<std::string, HandshakeError> new_pop_nonce();
+[[nodiscard]] std::expected<std::string, HandshakeError> new_pop_nonce();
 
 // "zelk-pinned-key-v1" NUL prover NUL verifier NUL message-id NUL timestamp NUL nonce-bytes.
 // IdentityVerification "pop_nonce is not valid base64url" when the nonce does not decode.
-std::expected<Bytes, HandshakeError> pinned_key_signing_input(const ProofBinding& binding);
+[[nodiscard]] std::expected<Bytes, HandshakeError> pinned_key_signing_input(
+    const ProofBinding& binding);
 
 // The descriptor this party presents. Pinned key: an Ed25519 signature over the digest of the
 // signing input, with the public key; OIDC: the issuer's serialised URL and the token (minted for
 // the binding's nonce when the identity holds a minter). The OIDC forms do not use the key.
-std::expected<IdentityDescriptor, HandshakeError> build_identity_proof(
+[[nodiscard]] std::expected<IdentityDescriptor, HandshakeError> build_identity_proof(
     const LocalIdentity& identity, const ProofBinding& binding, const SigningKey& key);
 
 // The peer's pinned-key proof: its public key must be the 32 bytes of the prover AID and a valid

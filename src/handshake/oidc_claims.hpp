@@ -90,8 +90,8 @@ namespace zelk {
 
 // The whole decoded segment must be one value, with optional whitespace around it; error texts
 // end with " at line L column C".
-std::expected<JwtHeader, json::JsonError> decode_jwt_header(std::string_view text);
-std::expected<OidcClaims, json::JsonError> decode_oidc_claims(std::string_view text);
+[[nodiscard]] std::expected<JwtHeader, json::JsonError> decode_jwt_header(std::string_view text);
+[[nodiscard]] std::expected<OidcClaims, json::JsonError> decode_oidc_claims(std::string_view text);
 
 // True when the one text equals `value` or the list holds a text equal to it.
 bool aud_contains(const Aud& aud, std::string_view value);

@@ -99,7 +99,7 @@ class TestResolver : public JwksResolver {
   std::vector<Jwk> keys_;
 };
 
-struct AgentSpec {
+struct AgentOptions {
   bool oidc = false;
   std::vector<std::string> offered{"files:read", "files:write"};
   std::optional<std::vector<std::string>> required{};
@@ -115,25 +115,25 @@ struct Agent {
   bool oidc = false;
   std::vector<std::string> trust_anchors{std::string(kIdpIssuer)};
 
-  Agent(SigningKey signing_key, std::string subject_name, const AgentSpec& spec)
-      : key(std::move(signing_key)), subject(std::move(subject_name)), oidc(spec.oidc) {
-    manifest = build(spec);
+  Agent(SigningKey signing_key, std::string subject_name, const AgentOptions& options)
+      : key(std::move(signing_key)), subject(std::move(subject_name)), oidc(options.oidc) {
+    manifest = build(options);
   }
 
-  Manifest build(const AgentSpec& spec) const {
+  Manifest build(const AgentOptions& options) const {
     ManifestBuilder b(key);
     b.set_handshake_endpoint(url_of("https://agent.example/zelk"))
-        .set_published_at(spec.published_at)
-        .set_ttl_secs(spec.ttl_secs)
+        .set_published_at(options.published_at)
+        .set_ttl_secs(options.ttl_secs)
         .add_accepted_trust_anchor(url_of(kIdpIssuer));
-    if (spec.oidc)
+    if (options.oidc)
       b.set_identity_hint({IdentityType::Oidc, subject, std::string(kIdpIssuer), std::nullopt});
     else
       b.set_identity_hint(
           {IdentityType::PinnedKey, subject, std::nullopt, b64url_encode(key.public_key())});
-    for (const std::string& grant : spec.offered) b.add_offered_capability(grant);
-    if (spec.required)
-      for (const std::string& grant : *spec.required) b.add_required_peer_capability(grant);
+    for (const std::string& grant : options.offered) b.add_offered_capability(grant);
+    if (options.required)
+      for (const std::string& grant : *options.required) b.add_required_peer_capability(grant);
     auto built = build_signed_manifest(std::move(b));
     EXPECT_TRUE(built.has_value()) << built.error().message();
     return std::move(*built);

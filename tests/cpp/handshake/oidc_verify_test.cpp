@@ -416,5 +416,18 @@ TEST_F(OidcVerify, CnfNamesAP256Subject) {
   EXPECT_EQ(error_of(descriptor(token()), &p256_peer.aid()), kIdentity + "cnf.jkt mismatch");
 }
 
+TEST_F(OidcVerify, SubjectAidWithoutAKey) {
+  std::array<std::uint8_t, 32> not_point{};
+  for (std::uint8_t b = 2; b < 255; ++b) {
+    not_point[0] = b;
+    if (!ed25519_key_from_bytes(not_point)) break;
+  }
+  const Aid off_curve = *parse_aid(aid_from_ed25519_key(not_point));
+  EXPECT_EQ(error_of(descriptor(token()), &off_curve),
+            kIdentity +
+                "subject AID parse failed: AID does not yield a valid Ed25519 public key: "
+                "signature error");
+}
+
 }  // namespace
 }  // namespace zelk

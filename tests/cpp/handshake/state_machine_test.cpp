@@ -198,6 +198,22 @@ TEST_P(FullHandshake, BothSidesEndHoldingEachOthersVerifiedTokens) {
             p.initiator_oidc ? IdentityType::Oidc : IdentityType::PinnedKey);
   EXPECT_EQ(run.ack.identity.type, p.responder_oidc ? IdentityType::Oidc : IdentityType::PinnedKey);
 
+  // What each message carries besides the checks above.
+  EXPECT_EQ(run.hello.manifest, initiator.manifest);
+  EXPECT_EQ(run.hello.requested_grants, run.requested);
+  EXPECT_EQ(run.hello.pop_nonce.size(), 22u);
+  EXPECT_EQ(run.ack.manifest, responder.manifest);
+  EXPECT_EQ(run.ack.requested_grants, initiator.manifest.offered_capabilities);
+  EXPECT_EQ(run.ack.pop_nonce.size(), 22u);
+  EXPECT_NE(run.ack.pop_nonce, run.hello.pop_nonce);
+  EXPECT_EQ(run.ack.pop_nonce_echo, run.hello.pop_nonce);
+  EXPECT_EQ(run.commit.pop_nonce_echo, run.ack.pop_nonce);
+  EXPECT_EQ(run.commit_ack.pop_nonce_echo, run.hello.pop_nonce);
+  EXPECT_TRUE(run.commit.grant_voucher.has_value());
+  for (const auto* extensions : {&run.hello.extensions, &run.ack.extensions, &run.commit.extensions,
+                                 &run.commit_ack.extensions})
+    EXPECT_FALSE(extensions->has_value());
+
   // The initiator holds what the responder issued: what it asked for, as far as it was offered.
   const TctClaims& to_initiator = run.initiator_received->tct.claims();
   EXPECT_EQ(to_initiator.iss, responder.manifest.aid);
