@@ -1,6 +1,7 @@
 """JwksProvider: issuer URLs, the JWK shapes it takes and refuses, and Python code that runs
 while keys are loaded."""
 
+import json
 import math
 
 import pytest
@@ -222,3 +223,16 @@ def test_a_dict_changed_during_construction_panics():
         zelk.JwksProvider(outer)
     assert type(info.value).__name__ == "PanicException"
     assert not isinstance(info.value, Exception)
+
+
+@pytest.mark.parametrize("url, serialised", [
+    ("foo:\u00e4 ?\u00e4", "foo:%C3%A4%20?%C3%A4"),
+    ("sc:a  #f", "sc:a %20#f"),
+    ("sc:a b", "sc:a b"),
+    ("lolscheme:x x#x x", "lolscheme:x x#x%20x"),
+])
+def test_issuers_and_endpoints_are_serialised_alike(url, serialised):
+    # A space that ends an opaque path before its query or fragment is escaped.
+    assert zelk.JwksProvider({url: []}).issuers() == [serialised]
+    manifest = zelk.ZelkAgent.generate().build_manifest("A", url, ["cap"])
+    assert json.loads(manifest)["manifest"]["handshake_endpoint"] == serialised
