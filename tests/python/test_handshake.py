@@ -593,3 +593,49 @@ def test_session_without_provider_checks_pinned_peers_only(idp, provider):
            "resolve issuer keys: no JWKS resolver configured for this session (pinned-key only)",
            h.hello_ack)
     Handshake(pinned, Party("Quinn", idp=idp)).run()
+
+
+def test_session_creation_while_the_agent_is_busy(pinned_pair):
+    agent = pinned_pair[0].agent
+    seen = []
+
+    class Caps:
+        # build_manifest holds the agent exclusively while it reads its arguments.
+        def __len__(self):
+            return 1
+
+        def __getitem__(self, i):
+            if i > 0:
+                raise IndexError
+            for make in (agent.new_session, agent.new_responder):
+                try:
+                    make()
+                except RuntimeError as e:
+                    seen.append(str(e))
+            return "cap"
+
+    agent.build_manifest("Alice", ENDPOINT, Caps())
+    assert seen == ["Already mutably borrowed"] * 2
+    agent.new_session()
+
+
+def test_responder_answers_each_hello_afresh(pinned_pair, idp):
+    alice, bob = pinned_pair
+    h = started(alice, bob, upto="complete")
+    h.hello()
+    first, second = (h.responder.process_hello(h.hello_json) for _ in range(2))
+    assert first[1] != second[1]
+    a, b = envelope(first[0]), envelope(second[0])
+    assert a["message_id"] != b["message_id"]
+    assert a["payload"]["pop_nonce"] != b["payload"]["pop_nonce"]
+    # A failing hello leaves the state where it was: here, a fresh answer awaiting the commit.
+    stranger = Party("Mallory", idp=idp)
+    bad = envelope(started(stranger, bob, upto="hello").hello_json)
+    bad["sender"]["agent_id"] = alice.aid
+    raises(RuntimeError, "invalid envelope: manifest.aid does not match sender.agent_id",
+           h.responder.process_hello, json.dumps(bad))
+    h.hello_ack_json, h.session_id = second
+    h.commit(), h.commit_ack(), h.complete()
+    raises(RuntimeError, "invalid envelope: manifest.aid does not match sender.agent_id",
+           h.responder.process_hello, json.dumps(bad))
+    raises(RuntimeError, "handshake state error: on_commit out of order", h.commit_ack)
