@@ -28,6 +28,7 @@ test: build build-asan
 demo: build
 	@./build/examples/zelk_demo
 	@PYTHONPATH=build/python /usr/bin/python3 examples/two_agents.py
+	@PYTHONPATH=build/python /usr/bin/python3 examples/handshake.py
 
 bench: build
 	@./build/bench/zelk_bench

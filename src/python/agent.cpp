@@ -10,7 +10,8 @@ PyMethodDef g_agent_methods[] = {
     agent_generate_method(),
     agent_from_seed_method(),
     agent_build_manifest_method(),
-    // new_session, new_responder go here.
+    agent_new_session_method(),
+    agent_new_responder_method(),
     agent_verify_tct_method(),
     agent_verify_tct_cached_method(),
     // build_delegation, issue_tct_for_delegatee, sign_revocation_list, build_renewal_request,

@@ -33,6 +33,8 @@ inline Result<BorrowedRef> to_agent(BorrowedRef obj) {
 PyMethodDef agent_generate_method();
 PyMethodDef agent_from_seed_method();
 PyMethodDef agent_build_manifest_method();
+PyMethodDef agent_new_session_method();
+PyMethodDef agent_new_responder_method();
 PyMethodDef agent_verify_tct_method();
 PyMethodDef agent_verify_tct_cached_method();
 

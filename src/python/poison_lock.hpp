@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -46,10 +47,17 @@ class PoisonLock {
   // Held only around short map operations, never while Python code runs, so waiting here with
   // the interpreter lock cannot deadlock.
   Result<Guard> lock(std::string_view name) {
+    std::optional<Guard> guard = lock_unless_poisoned();
+    if (!guard) return fail(PyError::panic(std::string(name) + ": PoisonError { .. }"));
+    return std::move(*guard);
+  }
+
+  // The same for owners that report a poisoned lock in their own words: nothing when poisoned.
+  std::optional<Guard> lock_unless_poisoned() {
     mutex_.lock();
     if (poisoned_) {
       mutex_.unlock();
-      return fail(PyError::panic(std::string(name) + ": PoisonError { .. }"));
+      return std::nullopt;
     }
     return Guard(this);
   }

@@ -2,9 +2,11 @@
 
 #include "python/agent.hpp"
 #include "python/bundle.hpp"
+#include "python/jwks_provider.hpp"
 #include "python/manifest.hpp"
 #include "python/results.hpp"
 #include "python/revocation.hpp"
+#include "python/session.hpp"
 #include "python/tct.hpp"
 
 namespace zelk::py {
@@ -14,9 +16,12 @@ namespace {
 // class, function or exception is one line here, in its place.
 const AddEntry kModuleEntries[] = {
     add_class<agent_class>,                // ZelkAgent
+    add_class<initiator_session_class>,    // InitiatorSession
+    add_class<responder_session_class>,    // ResponderSession
     add_class<tct_identity_class>,         // TctIdentity
     add_class<tct_store_class>,            // TctStore
     add_class<delegation_verified_class>,  // DelegationVerified
+    add_class<jwks_provider_class>,        // JwksProvider
     add_exception<manifest_verification_error>,
     add_exception<revocation_verification_error>,
     add_function<verify_manifest_json_function>,

@@ -119,3 +119,57 @@ def test_session_bundles_hold_no_python_objects():
     # 2 000 rounds hand over 10 000 callables and 20 000 token identifiers: a lost reference
     # to any of them per round would show as hundreds of kilobytes.
     assert grew < 32 * 1024, grew
+# ---- handshakes ------------------------------------------------------------------------------
+
+from handshake_agents import Handshake, IdentityProvider, Party  # noqa: E402
+
+IDP = IdentityProvider()
+PROVIDER = IDP.provider()
+PINNED_A, PINNED_B = Party("Alice", idp=IDP), Party("Bob", idp=IDP)
+OIDC = Party("Olivia", "ed25519", "oidc", idp=IDP)
+PAIRS = [(PINNED_A, PINNED_B), (OIDC, PINNED_B)]
+ROUND = [0]
+
+
+def one_handshake():
+    # New sessions every time, pinned-key and OIDC proofs in turn.
+    ROUND[0] += 1
+    initiator, responder = PAIRS[ROUND[0] % 2]
+    Handshake(initiator, responder, jwks=PROVIDER).run()
+
+
+def test_complete_handshakes_keep_memory_flat():
+    assert grows_by(one_handshake, 20_000, 1_000) < SLACK
+
+
+HELD = Handshake(OIDC, PINNED_B, jwks=PROVIDER)
+HELD.run()
+
+
+def failing_handshake_calls():
+    session = OIDC.agent.new_session(jwks=PROVIDER)
+
+    def reenter(nonce):
+        session.build_hello(PINNED_B.manifest, [])
+
+    for call in (lambda: session.build_hello(PINNED_B.manifest, [], reenter),
+                 lambda: session.build_hello(PINNED_B.manifest, [], lambda n: 42),
+                 lambda: session.build_hello(PINNED_B.manifest, [], lambda n: "\ud800"),
+                 lambda: session.build_hello(PINNED_B.manifest, [], 7),
+                 lambda: session.build_hello(PINNED_B.manifest, []),
+                 lambda: session.build_hello("{", []),
+                 lambda: session.process_hello_ack(HELD.hello_ack_json, ""),
+                 lambda: session.complete(HELD.commit_ack_json[:-1]),
+                 lambda: HELD.responder.process_commit(HELD.commit_json),
+                 lambda: zelk.JwksProvider({"https://x/": [{"kty": "EC", "crv": "P-256"}]}),
+                 lambda: PINNED_A.agent.new_session(trust_anchors=["https://ok/", "bad"])):
+        try:
+            call()
+        except (ValueError, TypeError, RuntimeError):
+            pass
+    PROVIDER.upsert("https://other.example/", [IDP.jwk])
+    PROVIDER.remove("https://other.example/")
+
+
+def test_failing_handshake_calls_keep_memory_flat():
+    assert grows_by(failing_handshake_calls, 5_000, 500) < SLACK

@@ -21,15 +21,17 @@ FULL_ORDER = [
 
 # The names whose behaviour exists so far.
 REGISTERED = {
-    "ZelkAgent", "TctIdentity", "DelegationVerified",
+    "ZelkAgent", "InitiatorSession", "ResponderSession", "JwksProvider",
+    "TctIdentity", "DelegationVerified",
     "ManifestVerificationError", "RevocationVerificationError",
     "verify_manifest_json", "compute_aid_jkt",
     "TctStore",
     "SessionBundleBuilder", "verify_session_bundle",
 }
 
-CLASSES_WITHOUT_CONSTRUCTOR = ["ZelkAgent", "TctIdentity", "DelegationVerified"]
-CLASSES = CLASSES_WITHOUT_CONSTRUCTOR + ["TctStore", "SessionBundleBuilder"]
+CLASSES_WITHOUT_CONSTRUCTOR = ["ZelkAgent", "InitiatorSession", "ResponderSession", "TctIdentity",
+                               "DelegationVerified"]
+CLASSES = CLASSES_WITHOUT_CONSTRUCTOR + ["TctStore", "JwksProvider", "SessionBundleBuilder"]
 EXCEPTIONS = ["ManifestVerificationError", "RevocationVerificationError"]
 
 Py_TPFLAGS_BASETYPE = 1 << 10
@@ -111,8 +113,63 @@ def test_zelk_agent_shape():
     assert agent_cls.aid.__doc__ == "The agent's AID string (`aid:pubkey:...`)."
     assert agent_cls.generate.__doc__ and agent_cls.from_seed.__doc__
     public = {n for n in vars(agent_cls) if not n.startswith("__")}
-    assert public == {"generate", "from_seed", "aid", "build_manifest", "verify_tct",
-                      "verify_tct_cached"}
+    assert public == {"generate", "from_seed", "aid", "build_manifest", "new_session",
+                      "new_responder", "verify_tct", "verify_tct_cached"}
+    assert agent_cls.new_session.__text_signature__ == "($self, jwks=None, trust_anchors=None)"
+    assert agent_cls.new_responder.__text_signature__ == "($self, jwks=None, trust_anchors=None)"
+
+
+def items_of(cls):
+    return [n for n in vars(cls) if not n.startswith("__")]
+
+
+def test_session_and_provider_shapes():
+    initiator, responder, provider = (zelk.InitiatorSession, zelk.ResponderSession,
+                                      zelk.JwksProvider)
+    assert initiator.__doc__ == "Outbound handshake session — drives the initiator side."
+    assert responder.__doc__ == "Inbound handshake session — drives the responder side."
+    assert items_of(initiator) == ["build_hello", "process_hello_ack", "complete"]
+    assert items_of(responder) == ["process_hello", "process_commit"]
+    assert items_of(provider) == ["upsert", "remove", "issuers"]
+    signatures = {
+        initiator.build_hello: "($self, peer_manifest_json, requested_grants, oidc_mint_jwt=None)",
+        initiator.process_hello_ack: "($self, hello_ack_json, _session_id)",
+        initiator.complete: "($self, commit_ack_json)",
+        responder.process_hello: "($self, hello_json, oidc_mint_jwt=None)",
+        responder.process_commit: "($self, commit_json)",
+        provider.upsert: "($self, issuer, keys)",
+        provider.remove: "($self, issuer)",
+        provider.issuers: "($self)",
+    }
+    for method, signature in signatures.items():
+        assert method.__text_signature__ == signature
+    assert provider.__text_signature__ == "(keys=None)"
+    assert provider.__doc__.startswith(
+        "In-memory OIDC JWKS provider — issuer URL → list of JWK dicts.\n")
+    assert provider.upsert.__doc__ == "Add or replace the JWKs for an issuer."
+    assert provider.remove.__doc__ == "Drop all keys for an issuer (no-op if not present)."
+    assert provider.issuers.__doc__ == "Return the issuer URLs currently registered."
+    assert initiator.build_hello.__doc__.splitlines() == [
+        "Step 1 — build the `MUTUAL_HELLO` envelope.", "",
+        "`peer_manifest_json` is the `ManifestEnvelope` JSON from the peer's",
+        "`GET /.well-known/zelk-manifest`. Returns the envelope JSON to",
+        "`POST` to `/zelk/handshake/hello`.", "",
+        "`oidc_mint_jwt` is required when this agent's manifest is OIDC;",
+        "the callable receives the handshake-generated `pop_nonce` and",
+        "must return a freshly-minted JWT whose `nonce` claim equals",
+        "that nonce. Ignored for pinned-key agents."]
+    assert initiator.process_hello_ack.__doc__ == (
+        "Step 2 — process `MUTUAL_HELLO_ACK`, produce `MUTUAL_COMMIT`.")
+    assert initiator.complete.__doc__.splitlines() == [
+        "Step 3 — process `MUTUAL_COMMIT_ACK`. Returns a JSON object",
+        '`{"tct": "<compact JWS>", "grant_voucher": "<compact JWS>" | null}`:',
+        "the TCT the peer issued to us, plus the companion grant voucher",
+        "(when issued — the voucher is what lets us later mint delegations)."]
+    assert responder.process_hello.__doc__.splitlines() == [
+        "Process an incoming `MUTUAL_HELLO` envelope.", "",
+        "`oidc_mint_jwt` is required when this agent's manifest is OIDC;",
+        "see `InitiatorSession.build_hello` for semantics."]
+    assert responder.process_commit.__doc__ == "Process an incoming `MUTUAL_COMMIT` envelope."
 
 
 def test_session_bundle_shapes():

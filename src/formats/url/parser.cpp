@@ -351,7 +351,11 @@ void UrlBuilder::opaque_path(std::string_view s) {
   opaque_path_ = true;
   path_start_ = href_.size();
   const std::size_t end = std::min(s.find_first_of("?#"), s.size());
-  percent_encode(href_, s.substr(0, end), EncodeSet::c0_control);
+  // A space right before the query or fragment is escaped, so that the serialisation, once its
+  // query and fragment are taken away, does not end in a space that a re-parse would strip.
+  const bool space_before_tail = end < s.size() && end > 0 && s[end - 1] == ' ';
+  percent_encode(href_, s.substr(0, space_before_tail ? end - 1 : end), EncodeSet::c0_control);
+  if (space_before_tail) href_.append("%20");
   query_and_fragment(s.substr(end));
 }
 

@@ -374,7 +374,14 @@ TEST(UrlPercentEncoding, PerComponentSets) {
 
 TEST(UrlOpaquePaths, Table) {
   const Case cases[] = {
-      {"foo:\u00E4 ?\u00E4", "OK foo:%C3%A4 ?%C3%A4"},
+      // Only a space that is the last code point before "?" or "#" is escaped.
+      {"foo:\u00E4 ?\u00E4", "OK foo:%C3%A4%20?%C3%A4"},
+      {"sc:a  #f", "OK sc:a %20#f"},
+      {"sc:a b", "OK sc:a b"},
+      {"sc:a b ", "OK sc:a b"},
+      {"sc: ?x", "OK sc:%20?x"},
+      {"sc:a \t#f", "OK sc:a%20#f"},
+      {"sc:a ?b #c", "OK sc:a%20?b%20#c"},
       {"mailto:a@b", "OK mailto:a@b"},
       {"mailto:A B <c@d>?subject=x y#z z", "OK mailto:A B <c@d>?subject=x%20y#z%20z"},
       {"urn:isbn:0-486-27557-4", "OK urn:isbn:0-486-27557-4"},

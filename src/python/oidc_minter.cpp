@@ -1,0 +1,84 @@
+// The agent's own identity for its hello proof, and the wrapper of the caller's oidc_mint_jwt.
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "formats/url/url.hpp"
+#include "python/runtime/convert.hpp"
+#include "python/session.hpp"
+
+namespace zelk::py {
+namespace {
+
+// A PanicException out of the callable is not its failure: it is reported with its traceback
+// and travels on, so the handshake method ends with it too.
+PyError take_callable_error() {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (type != nullptr && PyErr_GivenExceptionMatches(type, panic_exception_type().get()) != 0) {
+    PySys_WriteStderr("oidc_mint_jwt raised PanicException; the panic continues\n");
+    PyErr_Display(type, value, traceback);
+  }
+  PyErr_Restore(type, value, traceback);
+  return PyError::fetch();
+}
+
+// Calls the wrapped object with the nonce, on the caller's thread, with the interpreter lock.
+std::expected<std::string, std::string> call_oidc_mint_jwt(BorrowedRef callable,
+                                                           std::string_view nonce,
+                                                           std::optional<PyError>& panic) {
+  const PyGILState_STATE gil = PyGILState_Ensure();
+  std::expected<std::string, std::string> out = [&]() -> std::expected<std::string, std::string> {
+    auto nonce_obj = py_str(nonce);
+    if (!nonce_obj) {
+      panic = std::move(nonce_obj).error();
+      return std::unexpected(std::string("panic"));
+    }
+    OwnedRef args = OwnedRef::steal(PyTuple_Pack(1, nonce_obj->get()));
+    OwnedRef result =
+        args ? OwnedRef::steal(PyObject_Call(callable.get(), args.get(), nullptr)) : OwnedRef();
+    if (!result) {
+      PyError error = take_callable_error();
+      if (error.is_panic()) {
+        panic = std::move(error);
+        return std::unexpected(std::string("panic"));
+      }
+      return std::unexpected("oidc_mint_jwt raised: " + error.describe());
+    }
+    auto text = to_text(result.borrow());
+    if (!text) return std::unexpected("oidc_mint_jwt must return str: " + text.error().describe());
+    return std::string(*text);
+  }();
+  PyGILState_Release(gil);
+  return out;
+}
+
+}  // namespace
+
+Result<LocalIdentity> make_oidc_minter(const HandshakeConfig& config, BorrowedRef oidc_mint_jwt,
+                                       std::optional<PyError>& panic) {
+  if (config.identity_type == IdentityType::PinnedKey)
+    return LocalIdentity(PinnedKeyIdentity{config.identity_subject});
+  if (!oidc_mint_jwt)
+    return fail(
+        PyError::value_error("agent manifest is OIDC; `oidc_mint_jwt` callable is required"));
+  if (!config.identity_issuer)
+    return fail(PyError::runtime_error(
+        "OIDC identity_hint missing issuer (build_manifest invariant violated)"));
+  auto issuer = url::parse_url(*config.identity_issuer);
+  if (!issuer)
+    return fail(PyError::runtime_error("identity_hint.issuer not a URL: " +
+                                       std::string(issuer.error().message())));
+  // Whether the object can be called shows only when it is called.
+  OidcMinter minter = [callable = OwnedRef::incref(oidc_mint_jwt),
+                       slot = &panic](std::string_view nonce) {
+    return call_oidc_mint_jwt(callable.borrow(), nonce, *slot);
+  };
+  return LocalIdentity(
+      OidcMintedIdentity{std::move(*issuer), config.identity_subject, std::move(minter)});
+}
+
+}  // namespace zelk::py

@@ -1,0 +1,47 @@
+#pragma once
+
+// Pieces the handshake methods of both session classes share: reading a received envelope,
+// stamping and signing a reply, and raising a handshake step's failure.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "core/envelope.hpp"
+#include "crypto/keys.hpp"
+#include "formats/json/value.hpp"
+#include "formats/uuid.hpp"
+#include "handshake/handshake_error.hpp"
+#include "python/runtime/error.hpp"
+#include "python/session.hpp"
+
+namespace zelk::py {
+
+// The identifier and time of an envelope drawn before its payload is made, because an identity
+// proof in the payload is bound to them.
+struct MessageStamp {
+  Uuid id;
+  std::int64_t timestamp = 0;
+};
+
+// A fresh version-4 UUID, then the clock. Either failing is a broken invariant.
+Result<MessageStamp> new_message_stamp();
+
+// A fresh version-4 UUID as lower-case hyphenated text.
+Result<std::string> new_uuid_text();
+
+// "invalid envelope JSON: <error>" for text that is not an envelope.
+Result<ZelkEnvelope> read_envelope(std::string_view text);
+
+// RuntimeError with the step's text alone, unless a PanicException came out of oidc_mint_jwt
+// during the step: that goes on instead.
+PyError handshake_failure(const HandshakeError& error, std::optional<PyError>& panic);
+
+// The payload signed into an envelope with the given stamp, as compact JSON text.
+Result<OwnedRef> signed_envelope_text(const SigningKey& key, MessageType type, json::Value payload,
+                                      const MessageStamp& stamp);
+// The same with an identifier and time drawn now.
+Result<OwnedRef> new_signed_envelope_text(const SigningKey& key, MessageType type,
+                                          json::Value payload);
+
+}  // namespace zelk::py
