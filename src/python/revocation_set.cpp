@@ -3,6 +3,8 @@
 #include "python/revocation_set.hpp"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "python/runtime/convert.hpp"
 
@@ -16,31 +18,36 @@ PyError iteration_panic(const char* what) {
   return PyError::panic(std::string(what) + ": " + cause.describe());
 }
 
-Result<RevokedJtiSet> collect(BorrowedRef value, bool frozen) {
-  RevokedJtiSet set;
+// Keeps every element (the reference the iterator hands over) and a view of its UTF-8, which
+// CPython stores in the str object itself: per element there is no copy and no allocation.
+Result<void> collect(BorrowedRef value, bool frozen, std::vector<OwnedRef>& items,
+                     std::vector<std::string_view>& texts) {
   const Py_ssize_t size = PySet_Size(value.get());
-  if (size > 0)
-    set.reserve(static_cast<std::size_t>(size));
-  else if (size < 0)
+  if (size > 0) {
+    items.reserve(static_cast<std::size_t>(size));
+    texts.reserve(static_cast<std::size_t>(size));
+  } else if (size < 0) {
     PyErr_Clear();  // only a capacity hint
+  }
   OwnedRef iter = OwnedRef::steal(PyObject_GetIter(value.get()));
   if (!iter)
     return fail(iteration_panic(frozen ? "frozenset should always be iterable"
                                        : "set should always be iterable"));
   while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
     ZELK_PY_TRY(std::string_view text, to_text(item.borrow()));
-    set.emplace(text);
+    texts.push_back(text);
+    items.push_back(std::move(item));
   }
   if (PyErr_Occurred() != nullptr)
     return fail(iteration_panic(frozen ? "frozenset iteration should be infallible"
                                        : "set iteration should be infallible"));
-  return set;
+  return {};
 }
 
 }  // namespace
 
-Result<std::optional<RevokedJtiSet>> extract_revoked_jtis(const BoundArgs& args, std::size_t i) {
-  if (!args.has_value(i)) return std::optional<RevokedJtiSet>();
+Result<std::optional<RevokedJtiView>> extract_revoked_jtis(const BoundArgs& args, std::size_t i) {
+  if (!args.has_value(i)) return std::optional<RevokedJtiView>();
   const BorrowedRef value = args.get(i);
   bool frozen = false;
   if (PySet_Check(value.get())) {
@@ -51,13 +58,15 @@ Result<std::optional<RevokedJtiSet>> extract_revoked_jtis(const BoundArgs& args,
     // Named 'set' although a frozenset is accepted too.
     return fail(argument_error(args, i, not_an_instance(value, "set")));
   }
-  auto set = collect(value, frozen);
-  if (!set) {
-    PyError error = std::move(set).error();
+  RevokedJtiView view;
+  std::vector<std::string_view> texts;
+  if (auto ok = collect(value, frozen, view.items_, texts); !ok) {
+    PyError error = std::move(ok).error();
     if (error.is_panic()) return fail(std::move(error));
     return fail(argument_error(args, i, std::move(error)));
   }
-  return std::optional<RevokedJtiSet>(std::move(*set));
+  view.set_ = RevokedJtiSet::borrowing(std::move(texts));
+  return std::optional<RevokedJtiView>(std::move(view));
 }
 
 RevocationCheck revocation_check_over(const RevokedJtiSet& set) {

@@ -2,9 +2,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "formats/uuid.hpp"
 
@@ -21,8 +24,25 @@ struct RevokedTextHash {
   }
 };
 
-// Revoked identifiers as the caller listed them; nothing is normalised.
-using RevokedJtiSet = std::unordered_set<std::string, RevokedTextHash, std::equal_to<>>;
+// Revoked identifiers as the caller listed them; nothing is normalised. The set either owns its
+// texts (hashed) or borrows texts kept alive elsewhere for as long as the set is used: a caller
+// that asks about one or a few identifiers per set is served best by a flat list it need not copy.
+class RevokedJtiSet {
+ public:
+  RevokedJtiSet() = default;
+  RevokedJtiSet(std::initializer_list<std::string_view> texts);
+  // A set over `texts` without copying them; each must outlive every use of the set.
+  static RevokedJtiSet borrowing(std::vector<std::string_view> texts);
+
+  void insert(std::string text) { owned_.insert(std::move(text)); }
+  void clear();
+  bool empty() const { return owned_.empty() && borrowed_.empty(); }
+  bool contains(std::string_view text) const;
+
+ private:
+  std::unordered_set<std::string, RevokedTextHash, std::equal_to<>> owned_;
+  std::vector<std::string_view> borrowed_;
+};
 
 // True exactly when the identifier's 36-character lower-case hyphenated text is in the set, so an
 // entry in upper case, without hyphens or in braces never matches.
