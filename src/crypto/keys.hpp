@@ -29,6 +29,16 @@ std::optional<KeySuite> key_suite_from_name(std::string_view name);
 using Digest32 = std::span<const std::uint8_t, 32>;
 using Signature64 = std::array<std::uint8_t, 64>;
 
+class VerifyingKey;
+
+namespace crypto_detail {
+// Public keys just computed from a private key: they are points by construction, so they skip
+// the decoding checks that keys from outside go through.
+VerifyingKey ed25519_key_from_derived(std::span<const std::uint8_t, 32> key32);
+VerifyingKey p256_key_from_derived(std::span<const std::uint8_t, 33> compressed,
+                                   std::span<const std::uint8_t, 65> uncompressed);
+}  // namespace crypto_detail
+
 // A public key: an Ed25519 curve point (small-order points included; strict verification refuses
 // them) or a P-256 point. Copies share one parsed OpenSSL key, so verification never re-decodes.
 class VerifyingKey {
@@ -54,6 +64,10 @@ class VerifyingKey {
   friend std::expected<void, CryptoError> verify_signature_bytes(const VerifyingKey& key,
                                                                  ByteView message,
                                                                  ByteView signature);
+  friend VerifyingKey crypto_detail::ed25519_key_from_derived(
+      std::span<const std::uint8_t, 32> key32);
+  friend VerifyingKey crypto_detail::p256_key_from_derived(
+      std::span<const std::uint8_t, 33> compressed, std::span<const std::uint8_t, 65> uncompressed);
 
   KeySuite suite_ = KeySuite::Ed25519;
   std::array<std::uint8_t, 33> bytes_{};

@@ -149,6 +149,25 @@ std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded) {
   return key;
 }
 
+VerifyingKey crypto_detail::ed25519_key_from_derived(std::span<const std::uint8_t, 32> key32) {
+  VerifyingKey key;
+  key.suite_ = KeySuite::Ed25519;
+  std::copy(key32.begin(), key32.end(), key.bytes_.begin());
+  return key;
+}
+
+VerifyingKey crypto_detail::p256_key_from_derived(std::span<const std::uint8_t, 33> compressed,
+                                                  std::span<const std::uint8_t, 65> uncompressed) {
+  VerifyingKey key;
+  key.suite_ = KeySuite::P256;
+  std::copy(compressed.begin(), compressed.end(), key.bytes_.begin());
+  std::copy(uncompressed.begin(), uncompressed.end(), key.uncompressed_.begin());
+  EVP_PKEY* pkey = make_p256_pkey(key.uncompressed_);
+  if (pkey == nullptr) crypto_detail::invariant_failure("a derived P-256 point was refused");
+  key.pkey_ = std::shared_ptr<evp_pkey_st>(pkey, EVP_PKEY_free);
+  return key;
+}
+
 std::expected<VerifyingKey, CryptoError> verifying_key_from_aid(const Aid& aid) {
   // A default-constructed placeholder holds no identifier to decode.
   if (aid.text().empty()) return std::unexpected(CryptoError::aid_key(kSignatureErrorText));
