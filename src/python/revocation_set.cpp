@@ -18,30 +18,80 @@ PyError iteration_panic(const char* what) {
   return PyError::panic(std::string(what) + ": " + cause.describe());
 }
 
-// Keeps every element (the reference the iterator hands over) and a view of its UTF-8, which
-// CPython stores in the str object itself: per element there is no copy and no allocation.
-Result<void> collect(BorrowedRef value, bool frozen, std::vector<OwnedRef>& items,
-                     std::vector<std::string_view>& texts) {
-  const Py_ssize_t size = PySet_Size(value.get());
-  if (size > 0) {
-    items.reserve(static_cast<std::size_t>(size));
-    texts.reserve(static_cast<std::size_t>(size));
-  } else if (size < 0) {
-    PyErr_Clear();  // only a capacity hint
+bool is_exact_set(BorrowedRef value) {
+  return PySet_CheckExact(value.get()) || PyFrozenSet_CheckExact(value.get());
+}
+
+// One pass in iteration order: every element must be a str whose UTF-8 CPython can give (it is
+// kept in the object itself, so nothing is copied). With `keep`, each element and its text are
+// kept; otherwise only whether every element was an exact str is reported.
+Result<bool> read_elements(BorrowedRef value, bool frozen, bool keep, std::vector<OwnedRef>& items,
+                           std::vector<std::string_view>& texts) {
+  if (keep) {
+    const Py_ssize_t size = PySet_Size(value.get());
+    if (size > 0) {
+      items.reserve(static_cast<std::size_t>(size));
+      texts.reserve(static_cast<std::size_t>(size));
+    } else if (size < 0) {
+      PyErr_Clear();  // only a capacity hint
+    }
   }
   OwnedRef iter = OwnedRef::steal(PyObject_GetIter(value.get()));
   if (!iter)
     return fail(iteration_panic(frozen ? "frozenset should always be iterable"
                                        : "set should always be iterable"));
+  bool all_exact = true;
   while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
-    ZELK_PY_TRY(std::string_view text, to_text(item.borrow()));
-    texts.push_back(text);
-    items.push_back(std::move(item));
+    // The common case inline (this loop runs once per element); a refusal is reported by
+    // to_text, so it reads exactly as for any other str argument.
+    PyObject* obj = item.get();
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_Check(obj) ? PyUnicode_AsUTF8AndSize(obj, &size) : nullptr;
+    if (utf8 == nullptr) [[unlikely]] {
+      PyErr_Clear();
+      auto refused = to_text(item.borrow());
+      if (refused) return fail(PyError::panic("a str element was refused and then accepted"));
+      return fail(std::move(refused).error());
+    }
+    all_exact = all_exact && PyUnicode_CheckExact(obj);
+    if (keep) {
+      texts.emplace_back(utf8, static_cast<std::size_t>(size));
+      items.push_back(std::move(item));
+    }
   }
   if (PyErr_Occurred() != nullptr)
     return fail(iteration_panic(frozen ? "frozenset iteration should be infallible"
                                        : "set iteration should be infallible"));
-  return {};
+  return all_exact;
+}
+
+// The text match by a scan of an exact set of exact str objects: no Python code runs.
+bool scan_for_text(PyObject* set, std::string_view text) noexcept {
+  OwnedRef iter = OwnedRef::steal(PyObject_GetIter(set));
+  if (!iter) {
+    PyErr_Clear();
+    return true;  // out of memory: an identifier that cannot be cleared counts as revoked
+  }
+  while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(item.get(), &size);  // checked when read
+    if (utf8 != nullptr && std::string_view(utf8, static_cast<std::size_t>(size)) == text)
+      return true;
+  }
+  PyErr_Clear();
+  return false;
+}
+
+// Membership in an exact set of exact str objects, which the set's own hash lookup decides.
+bool exact_set_holds(const void* context, std::string_view text) noexcept {
+  PyObject* set = const_cast<PyObject*>(static_cast<const PyObject*>(context));
+  OwnedRef key = OwnedRef::steal(
+      PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  const int found = key ? PySet_Contains(set, key.get()) : -1;
+  if (found >= 0) return found == 1;
+  // The text is not valid UTF-8 (then nothing matches) or memory ran out: decide by a scan.
+  PyErr_Clear();
+  return scan_for_text(set, text);
 }
 
 }  // namespace
@@ -60,12 +110,23 @@ Result<std::optional<RevokedJtiView>> extract_revoked_jtis(const BoundArgs& args
   }
   RevokedJtiView view;
   std::vector<std::string_view> texts;
-  if (auto ok = collect(value, frozen, view.items_, texts); !ok) {
-    PyError error = std::move(ok).error();
+  // A subclass may iterate over something else than its contents, so its elements are kept as
+  // they are met; an exact set is only checked, and read again in the rare case that needs it.
+  const bool exact = is_exact_set(value);
+  auto all_exact = read_elements(value, frozen, !exact, view.items_, texts);
+  if (all_exact && exact && !*all_exact)
+    all_exact = read_elements(value, frozen, true, view.items_, texts);
+  if (!all_exact) {
+    PyError error = std::move(all_exact).error();
     if (error.is_panic()) return fail(std::move(error));
     return fail(argument_error(args, i, std::move(error)));
   }
-  view.set_ = RevokedJtiSet::borrowing(std::move(texts));
+  if (exact && *all_exact && PySet_Size(value.get()) > 0) {
+    view.container_ = OwnedRef::incref(value);
+    view.set_ = RevokedJtiSet::looked_up(exact_set_holds, view.container_.get());
+  } else {
+    view.set_ = RevokedJtiSet::borrowing(std::move(texts));
+  }
   return std::optional<RevokedJtiView>(std::move(view));
 }
 

@@ -12,9 +12,10 @@
 
 namespace zelk::py {
 
-// The caller's `revoked_jtis` for one call: a read-only set over the UTF-8 texts the str objects
-// themselves hold. Each element is kept alive by a reference of ours, so the set stays valid even
-// if Python code run during the call changes the caller's set.
+// The caller's `revoked_jtis` for one call, read in place. A set or frozenset of exact str
+// objects is asked directly (for exact str, equal text is equal value, so the set's own lookup
+// is the text match). Otherwise, when elements are str subclasses or come from an overridden
+// iterator, the view keeps each element and a flat list of the UTF-8 texts the str objects hold.
 class RevokedJtiView {
  public:
   const RevokedJtiSet& set() const { return set_; }
@@ -24,13 +25,14 @@ class RevokedJtiView {
                                                                     std::size_t i);
   RevokedJtiView() = default;
 
+  OwnedRef container_;
   std::vector<OwnedRef> items_;
   RevokedJtiSet set_;
 };
 
 // The `revoked_jtis` argument at position `i`: absent or None gives no set; a set or frozenset
 // (or a subclass of either) of str gives their UTF-8 texts exactly as passed, so an empty set is
-// a set. Elements are type-checked and encoded in iteration order; nothing is copied. Every other
+// a set. Elements are type-checked and encoded in iteration order; no text is copied. Every other
 // value is refused with the argument's note.
 Result<std::optional<RevokedJtiView>> extract_revoked_jtis(const BoundArgs& args, std::size_t i);
 

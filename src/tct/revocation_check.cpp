@@ -32,9 +32,18 @@ RevokedJtiSet RevokedJtiSet::borrowing(std::vector<std::string_view> texts) {
   return set;
 }
 
+RevokedJtiSet RevokedJtiSet::looked_up(Lookup lookup, const void* context) {
+  RevokedJtiSet set;
+  set.lookup_ = lookup;
+  set.context_ = context;
+  return set;
+}
+
 void RevokedJtiSet::clear() {
   owned_.clear();
   borrowed_.clear();
+  lookup_ = nullptr;
+  context_ = nullptr;
 }
 
 bool RevokedJtiSet::contains(std::string_view text) const {
@@ -42,7 +51,7 @@ bool RevokedJtiSet::contains(std::string_view text) const {
   // One pass over the borrowed texts: cheaper than hashing every one of them for a single query.
   for (std::string_view item : borrowed_)
     if (item == text) return true;
-  return false;
+  return lookup_ != nullptr && lookup_(context_, text);
 }
 
 bool jti_in_revoked_set(const RevokedJtiSet& set, const Uuid& jti) {

@@ -333,6 +333,21 @@ def test_revoked_set_elements_are_checked_in_iteration_order(issuer, me, cached,
 
 
 @pytest.mark.parametrize("cached", [False, True])
+@pytest.mark.parametrize("kind", [set, frozenset])
+def test_exact_set_elements_are_checked_in_iteration_order(issuer, me, cached, kind):
+    revoked = kind({1, "\udfff"})
+    exc = TypeError if next(iter(revoked)) == 1 else UnicodeEncodeError
+    store = zelk.TctStore(4)
+    with pytest.raises(exc) as info:
+        if cached:
+            me.zelk.verify_tct_cached(mint(issuer, me.aid), "read", store, revoked_jtis=revoked)
+        else:
+            me.zelk.verify_tct(mint(issuer, me.aid), "read", revoked_jtis=revoked)
+    assert type(info.value) is exc
+    assert note_of(info) == ["while processing 'revoked_jtis'"]
+
+
+@pytest.mark.parametrize("cached", [False, True])
 def test_revoked_set_keeps_elements_its_iterator_made(issuer, me, cached):
     jti = str(uuid.uuid4())
 
