@@ -9,14 +9,15 @@ Wall clock: all operations run in one process in interleaved rounds (each round 
 every operation in turn), and each figure is the median over the rounds, so that load on a shared
 machine falls on both sides of a ratio alike.
 
-Instruction counts: each operation runs in its own process under callgrind after the same setup
-and warm-up as a baseline process; the difference over the baseline, divided by the number of
-calls, is the operation's count. Counts do not depend on machine load.
+Instruction counts: one process runs under callgrind, which writes its counters out and resets
+them whenever the script calls a marker function between phases; a phase is a batch of calls of
+one operation, so its count divided by the number of calls is the operation's. Counts do not depend
+on machine load. Keys, identifiers and times are fixed, so counts repeat from run to run (only the
+P-256 token's signature, which python3-cryptography randomises, differs).
 """
 
 import argparse
 import base64
-import concurrent.futures
 import ctypes
 import os
 import pathlib
@@ -24,6 +25,7 @@ import re
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
@@ -40,6 +42,10 @@ import zelk  # noqa: E402
 from tct_tokens import Key, mint  # noqa: E402
 
 SEED = bytes(range(1, 33))
+# Fixed claims: issued in 2023, valid until 2096, one identifier.
+CLAIMS = {"grants": ["read"], "now": 1_700_000_000, "ttl": 2_500_000_000,
+          "jti": "6ba7b810-9dad-41d1-80b4-00c04fd430c8"}
+MARKER = "getppid"  # called (through os.getppid) between phases in the callgrind run, nowhere else
 MANIFEST_ARGS = ("Alice", "https://alice.example/zelk", ["chat.read", "chat.write"])
 # A P-256 agent states an OIDC identity (its key cannot be the pinned-key hint).
 MANIFEST_KWARGS = {"identity_type": "oidc", "oidc_issuer": "https://idp.example",
@@ -59,11 +65,11 @@ class Setup:
     """Keys, tokens and library handles shared by every operation."""
 
     def __init__(self):
-        verifier = Key()
+        verifier = Key("ed25519", bytes(32))
         self.agent = verifier.agent()
-        self.ed_issuer, self.p256_issuer = Key("ed25519"), Key("p256")
-        self.ed_token = mint(self.ed_issuer, self.agent.aid, grants=["read"])
-        self.p256_token = mint(self.p256_issuer, self.agent.aid, grants=["read"])
+        self.ed_issuer, self.p256_issuer = Key("ed25519", bytes([7] * 32)), Key("p256")
+        self.ed_token = mint(self.ed_issuer, self.agent.aid, **CLAIMS)
+        self.p256_token = mint(self.p256_issuer, self.agent.aid, **CLAIMS)
         self.set_1k = revoked_set(1_000)
         self.set_100k = revoked_set(100_000)
         self.store = zelk.TctStore(16)
@@ -176,41 +182,42 @@ def wall_clock(ops, rounds, seconds):
 
 # ---- instruction counts ----------------------------------------------------------------------
 
-def run_counted(name, side, count):
-    """Runs this script under callgrind doing `count` calls of one operation; returns its Ir."""
-    env = dict(os.environ, PYTHONHASHSEED="0")
-    cmd = ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
-           sys.executable, str(pathlib.Path(__file__).resolve()), "--child", name or "", side,
-           str(count)]
-    done = subprocess.run(cmd, env=env, capture_output=True, text=True, check=True)
-    found = re.findall(r"Collected : (\d+)", done.stderr)
-    if not found:
-        raise RuntimeError("no instruction count from callgrind:\n" + done.stderr[-2000:])
-    return int(found[-1])
-
-
-def child(name, side, count):
-    s = Setup()
-    ops = operations(s)
-    for z, f, _, _ in ops.values():  # the same warm-up in every process
+def phases(ops, count):
+    """Under callgrind: a warm-up phase, then one phase per operation and side."""
+    marker = os.getppid
+    for z, f, _, _ in ops.values():
         z()
         f()
-    if name:
-        z, f, _, _ = ops[name]
-        fn = z if side == "zelk" else f
-        for _ in range(count):
-            fn()
+    for name, (z, f, _, _) in ops.items():
+        for fn in (z, f):
+            marker()
+            for _ in range(count):
+                fn()
+    marker()
 
 
-def instruction_counts(ops, count, jobs):
-    jobs_list = [(None, "zelk", 0)] + [(n, side, count) for n in ops for side in ("zelk", "floor")]
-    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-        results = list(pool.map(lambda j: run_counted(*j), jobs_list))
-    base = results[0]
-    figures = {}
-    for (name, side, n), ir in zip(jobs_list[1:], results[1:]):
-        figures[(name, side)] = (ir - base) / n
-    return figures, "kIr", 1e-3
+def instruction_counts(ops, count):
+    with tempfile.TemporaryDirectory() as tmp:
+        out = pathlib.Path(tmp) / "cg.out"
+        cmd = ["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}",
+               f"--dump-before={MARKER}", sys.executable, str(pathlib.Path(__file__).resolve()),
+               "--phases", str(count)]
+        done = subprocess.run(cmd, env=dict(os.environ, PYTHONHASHSEED="0"),
+                              capture_output=True, text=True)
+        if done.returncode != 0:
+            raise RuntimeError("callgrind run failed:\n" + done.stderr[-3000:])
+        dumps = sorted(pathlib.Path(tmp).glob("cg.out.*"),
+                       key=lambda p: int(p.name.rsplit(".", 1)[1]))
+        totals = []
+        for dump in dumps:
+            found = re.search(r"^(?:totals|summary): (\d+)", dump.read_text(), re.M)
+            totals.append(int(found.group(1)) if found else 0)
+    # Dump k holds what ran since dump k-1: dump 1 is setup and warm-up, then one per phase.
+    per_phase = totals[1:]
+    keys = [(name, side) for name in ops for side in ("zelk", "floor")]
+    if len(per_phase) != len(keys):
+        raise RuntimeError(f"expected {len(keys)} phases, callgrind wrote {len(per_phase)}")
+    return {key: ir / count for key, ir in zip(keys, per_phase)}, "kIr", 1e-3
 
 
 # ---- report ----------------------------------------------------------------------------------
@@ -241,19 +248,17 @@ def main():
     parser.add_argument("--ir", action="store_true", help="callgrind instruction counts")
     parser.add_argument("--rounds", type=int, default=15)
     parser.add_argument("--batch-seconds", type=float, default=0.02)
-    parser.add_argument("--calls", type=int, default=20, help="calls per process with --ir")
-    parser.add_argument("--jobs", type=int, default=3, help="parallel callgrind runs")
-    parser.add_argument("--child", nargs=3, help=argparse.SUPPRESS)
+    parser.add_argument("--calls", type=int, default=10, help="calls per phase with --ir")
+    parser.add_argument("--phases", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
-    if args.child:
-        name, side, count = args.child
-        child(name, side, int(count))
-        return
     s = Setup()
     ops = operations(s)
+    if args.phases:
+        phases(ops, args.phases)
+        return
     print(f"zelk from {pathlib.Path(zelk.__file__).parent}")
     if args.ir:
-        figures, unit, scale = instruction_counts(ops, args.calls, args.jobs)
+        figures, unit, scale = instruction_counts(ops, args.calls)
     else:
         figures, unit, scale = wall_clock(ops, args.rounds, args.batch_seconds)
     report(ops, figures, unit, scale)
