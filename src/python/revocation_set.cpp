@@ -40,20 +40,28 @@ Result<bool> read_elements(BorrowedRef value, bool frozen, bool keep, std::vecto
   if (!iter)
     return fail(iteration_panic(frozen ? "frozenset should always be iterable"
                                        : "set should always be iterable"));
+  // This loop runs once per element. The built-in set iterator is called through its slot (it
+  // ends without raising StopIteration); a subclass's iterator goes through PyIter_Next.
+  using IterNext = PyObject* (*)(PyObject*);
+  IterNext next = PyIter_Next;
+  if (is_exact_set(value))
+    if (void* slot = PyType_GetSlot(Py_TYPE(iter.get()), Py_tp_iternext))
+      next = reinterpret_cast<IterNext>(slot);
   bool all_exact = true;
-  while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
-    // The common case inline (this loop runs once per element); a refusal is reported by
-    // to_text, so it reads exactly as for any other str argument.
+  while (OwnedRef item = OwnedRef::steal(next(iter.get()))) {
+    // A refusal is reported by to_text, so it reads exactly as for any other str argument.
     PyObject* obj = item.get();
+    const bool exact_str = Py_IS_TYPE(obj, &PyUnicode_Type);
     Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_Check(obj) ? PyUnicode_AsUTF8AndSize(obj, &size) : nullptr;
+    const char* utf8 =
+        exact_str || PyUnicode_Check(obj) ? PyUnicode_AsUTF8AndSize(obj, &size) : nullptr;
     if (utf8 == nullptr) [[unlikely]] {
       PyErr_Clear();
       auto refused = to_text(item.borrow());
       if (refused) return fail(PyError::panic("a str element was refused and then accepted"));
       return fail(std::move(refused).error());
     }
-    all_exact = all_exact && PyUnicode_CheckExact(obj);
+    all_exact = all_exact && exact_str;
     if (keep) {
       texts.emplace_back(utf8, static_cast<std::size_t>(size));
       items.push_back(std::move(item));
