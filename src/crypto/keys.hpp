@@ -14,8 +14,6 @@
 #include "crypto/random.hpp"
 #include "formats/bytes.hpp"
 
-struct evp_pkey_st;
-
 namespace zelk {
 
 // The signature suite of an agent key.
@@ -72,7 +70,10 @@ class VerifyingKey {
   KeySuite suite_ = KeySuite::Ed25519;
   std::array<std::uint8_t, 33> bytes_{};
   std::array<std::uint8_t, 65> uncompressed_{};
-  std::shared_ptr<evp_pkey_st> pkey_;  // P-256 only
+  // P-256 only: OpenSSL's parsed key, shared by copies. A key decoded from outside has it from
+  // the start; a signing key's own public key makes it on its first verification.
+  struct P256Handle;
+  std::shared_ptr<P256Handle> pkey_;
 };
 
 // P-256 AIDs give PublicKey, Ed25519 AIDs AidKey, both carrying "signature error".

@@ -152,25 +152,29 @@ struct P256Point {
   std::array<std::uint8_t, 65> uncompressed{};
 };
 
-// d·G in OpenSSL (constant time for the generator, as its own key generation does it), encoded in
-// both forms from one affine conversion.
+// d·G in OpenSSL (constant time for the generator, as its own key generation does it), taken to
+// affine coordinates once and written in both SEC1 forms.
 P256Point p256_public_point(std::span<const std::uint8_t, 32> scalar) {
   const EC_GROUP* group = openssl_p256();
   ossl::UniquePtr<BIGNUM> d(BN_secure_new());
   ossl::UniquePtr<EC_POINT> point(EC_POINT_new(group));
   ossl::UniquePtr<BN_CTX> ctx(BN_CTX_secure_new());
-  if (!d || !point || !ctx) invariant_failure("out of memory");
+  ossl::UniquePtr<BIGNUM> x(BN_new());
+  ossl::UniquePtr<BIGNUM> y(BN_new());
+  if (!d || !point || !ctx || !x || !y) invariant_failure("out of memory");
   BN_set_flags(d.get(), BN_FLG_CONSTTIME);
   P256Point out;
+  std::uint8_t* const xy = out.uncompressed.data() + 1;
   const bool ok =
       BN_bin2bn(scalar.data(), static_cast<int>(scalar.size()), d.get()) != nullptr &&
       EC_POINT_mul(group, point.get(), d.get(), nullptr, nullptr, ctx.get()) == 1 &&
-      EC_POINT_point2oct(group, point.get(), POINT_CONVERSION_COMPRESSED, out.compressed.data(),
-                         out.compressed.size(), ctx.get()) == out.compressed.size() &&
-      EC_POINT_point2oct(group, point.get(), POINT_CONVERSION_UNCOMPRESSED, out.uncompressed.data(),
-                         out.uncompressed.size(), ctx.get()) == out.uncompressed.size();
+      EC_POINT_get_affine_coordinates(group, point.get(), x.get(), y.get(), ctx.get()) == 1 &&
+      BN_bn2binpad(x.get(), xy, 32) == 32 && BN_bn2binpad(y.get(), xy + 32, 32) == 32;
   BN_clear(d.get());
   if (!ok) invariant_failure("P-256 public key derivation failed");
+  out.uncompressed[0] = 0x04;
+  out.compressed[0] = static_cast<std::uint8_t>(0x02 | (xy[63] & 1));  // the parity of y
+  std::copy(xy, xy + 32, out.compressed.begin() + 1);
   return out;
 }
 
