@@ -79,6 +79,7 @@ struct SigningKey::P256State::Live {
 
 SigningKey::P256State* SigningKey::P256State::create(
     const Botan::AlgorithmIdentifier& algorithm, const Botan::secure_vector<std::uint8_t>& der) {
+  if (p256_states_released.load()) crypto_detail::invariant_failure("P-256 key made during exit");
   Live& live = Live::instance();
   auto* state = new P256State(algorithm, der);
   const std::lock_guard lock(live.mutex);
