@@ -2,6 +2,7 @@
 
 import json
 import re
+import sys
 import time
 import uuid
 
@@ -361,6 +362,30 @@ def test_revoked_set_keeps_elements_its_iterator_made(issuer, me, cached):
 
     check = checker(me, mint(issuer, me.aid, jti=jti), cached)
     assert is_revoked(check(Fresh()))
+
+
+def test_revoked_set_references_are_given_back(issuer, me):
+    class S(str):
+        pass
+
+    class RevSet(set):
+        pass
+
+    jti = str(uuid.uuid4())
+    token = mint(issuer, me.aid, jti=jti)
+    store = zelk.TctStore(4)
+    elements = ["".join(["a", "b"]), "".join([jti[:9], jti[9:]]), S("x"), "\u00e9t\u00e9"]
+    sets = [set(elements[:2]), frozenset(elements[:2]), set(elements), RevSet(elements),
+            {elements[0], 1}, set()]
+    def use(revoked):
+        outcome(lambda: me.zelk.verify_tct(token, "read", revoked_jtis=revoked))
+        outcome(lambda: me.zelk.verify_tct_cached(token, "read", store, revoked_jtis=revoked))
+
+    before = [sys.getrefcount(x) for x in elements + sets]
+    for _ in range(3):
+        for i in range(len(sets)):
+            use(sets[i])
+    assert [sys.getrefcount(x) for x in elements + sets] == before
 
 
 @pytest.mark.parametrize("cached", [False, True])
