@@ -137,8 +137,8 @@ def operations(s):
             lambda: agent.verify_tct_cached(ed, "read", s.store),
             "hit without a set", None),
         "build_manifest P-256 (two signatures)": (
-            lambda: s.p256_agent.build_manifest(*MANIFEST_ARGS, **MANIFEST_KWARGS), ossl_two_signatures,
-            "2 OpenSSL ECDSA signs", None),
+            lambda: s.p256_agent.build_manifest(*MANIFEST_ARGS, **MANIFEST_KWARGS),
+            ossl_two_signatures, "2 OpenSSL ECDSA signs", None),
         "generate(\"p256\")": (
             lambda: zelk.ZelkAgent.generate("p256"),
             lambda: ec.generate_private_key(ec.SECP256R1()), "OpenSSL EC keygen", 1.3),
