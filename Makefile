@@ -1,9 +1,10 @@
 # make demo: install what is missing, build, run the example.
 # make test: install, build (release and sanitizer trees), run ctest and pytest.
+# make bench / bench-ir / bench-cpp: see below.
 PYTHON ?= /usr/bin/python3
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test demo bench clean format
+.PHONY: all deps build build-asan test demo bench bench-ir bench-cpp clean format
 
 all: build
 
@@ -30,7 +31,16 @@ demo: build
 	@PYTHONPATH=build/python /usr/bin/python3 examples/two_agents.py
 	@PYTHONPATH=build/python /usr/bin/python3 examples/handshake.py
 
+# make bench: one table of zelk / raw-library ratios (wall clock, interleaved rounds, medians).
+# make bench-ir: the same table in callgrind instruction counts, which machine load does not move.
+# make bench-cpp: the C++ micro-benchmarks.
 bench: build
+	@PYTHONPATH=build/python $(PYTHON) bench/ratios.py
+
+bench-ir: build
+	@PYTHONPATH=build/python $(PYTHON) bench/ratios.py --ir
+
+bench-cpp: build
 	@./build/bench/zelk_bench
 
 format:

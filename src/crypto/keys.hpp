@@ -14,8 +14,6 @@
 #include "crypto/random.hpp"
 #include "formats/bytes.hpp"
 
-struct evp_pkey_st;
-
 namespace zelk {
 
 // The signature suite of an agent key.
@@ -28,6 +26,16 @@ std::optional<KeySuite> key_suite_from_name(std::string_view name);
 
 using Digest32 = std::span<const std::uint8_t, 32>;
 using Signature64 = std::array<std::uint8_t, 64>;
+
+class VerifyingKey;
+
+namespace crypto_detail {
+// Public keys just computed from a private key: they are points by construction, so they skip
+// the decoding checks that keys from outside go through.
+VerifyingKey ed25519_key_from_derived(std::span<const std::uint8_t, 32> key32);
+VerifyingKey p256_key_from_derived(std::span<const std::uint8_t, 33> compressed,
+                                   std::span<const std::uint8_t, 65> uncompressed);
+}  // namespace crypto_detail
 
 // A public key: an Ed25519 curve point (small-order points included; strict verification refuses
 // them) or a P-256 point. Copies share one parsed OpenSSL key, so verification never re-decodes.
@@ -54,11 +62,18 @@ class VerifyingKey {
   friend std::expected<void, CryptoError> verify_signature_bytes(const VerifyingKey& key,
                                                                  ByteView message,
                                                                  ByteView signature);
+  friend VerifyingKey crypto_detail::ed25519_key_from_derived(
+      std::span<const std::uint8_t, 32> key32);
+  friend VerifyingKey crypto_detail::p256_key_from_derived(
+      std::span<const std::uint8_t, 33> compressed, std::span<const std::uint8_t, 65> uncompressed);
 
   KeySuite suite_ = KeySuite::Ed25519;
   std::array<std::uint8_t, 33> bytes_{};
   std::array<std::uint8_t, 65> uncompressed_{};
-  std::shared_ptr<evp_pkey_st> pkey_;  // P-256 only
+  // P-256 only: OpenSSL's parsed key, shared by copies. A key decoded from outside has it from
+  // the start; a signing key's own public key makes it on its first verification.
+  struct P256Handle;
+  std::shared_ptr<P256Handle> pkey_;
 };
 
 // P-256 AIDs give PublicKey, Ed25519 AIDs AidKey, both carrying "signature error".

@@ -1,30 +1,127 @@
-#include <botan/bigint.h>
+#include <botan/asn1_obj.h>
 #include <botan/ec_group.h>
 #include <botan/ecdsa.h>
+#include <botan/mem_ops.h>
 #include <botan/pubkey.h>
 #include <botan/system_rng.h>
+#include <openssl/ec.h>
+#include <openssl/obj_mac.h>
 #include <sodium.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 
 #include "crypto/invariant.hpp"
 #include "crypto/keys.hpp"
+#include "crypto/openssl_ptr.hpp"
 #include "crypto/p256_curve.hpp"
 #include "crypto/sodium_init.hpp"
 
 namespace zelk {
 
+// Botan is used for signing alone (it gives RFC 6979 nonces); the signer and its blinding values
+// are prepared on first use and kept, so one key signs without setting up again. The mutex makes
+// a shared const key safe to sign with from several threads.
 struct SigningKey::P256State {
+  // A new state, tracked until destroy(); Botan's secure-memory pool outlives every such state.
+  static P256State* create(const Botan::AlgorithmIdentifier& algorithm,
+                           const Botan::secure_vector<std::uint8_t>& der);
+  // Releases the state unless exit has already released it.
+  static void destroy(P256State* state) noexcept;
+  static bool released_at_exit();
+
+  P256State(const Botan::AlgorithmIdentifier& algorithm,
+            const Botan::secure_vector<std::uint8_t>& der)
+      : key(algorithm, der) {}
+
   Botan::ECDSA_PrivateKey key;
+  std::mutex mutex;
+  std::unique_ptr<Botan::PK_Signer> signer;
+
+ private:
+  struct Live;
+  P256State* prev_ = nullptr;
+  P256State* next_ = nullptr;
 };
+
+namespace {
+
+// Set once the live states are released at exit; trivially destructible, so it stays readable.
+std::atomic<bool> p256_states_released{false};
+
+}  // namespace
+
+// Botan unmaps its secure-memory pool at exit, and a key in static storage may be destroyed after
+// that (its holder having been registered before the pool existed). Every Botan state is therefore
+// listed here, and this list, made after the pool, is destroyed before it, taking the states that
+// are still alive with it; keys destroyed later find nothing left to release.
+struct SigningKey::P256State::Live {
+  Live() { Botan::initialize_allocator(); }
+  ~Live() {
+    const std::lock_guard lock(mutex);
+    p256_states_released.store(true);
+    while (head != nullptr) {
+      P256State* state = head;
+      head = state->next_;
+      delete state;
+    }
+  }
+
+  static Live& instance() {
+    static Live live;
+    return live;
+  }
+
+  std::mutex mutex;
+  P256State* head = nullptr;
+};
+
+SigningKey::P256State* SigningKey::P256State::create(
+    const Botan::AlgorithmIdentifier& algorithm, const Botan::secure_vector<std::uint8_t>& der) {
+  if (p256_states_released.load()) crypto_detail::invariant_failure("P-256 key made during exit");
+  Live& live = Live::instance();
+  auto* state = new P256State(algorithm, der);
+  const std::lock_guard lock(live.mutex);
+  state->next_ = live.head;
+  if (live.head != nullptr) live.head->prev_ = state;
+  live.head = state;
+  return state;
+}
+
+void SigningKey::P256State::destroy(P256State* state) noexcept {
+  if (state == nullptr || p256_states_released.load()) return;
+  Live& live = Live::instance();
+  {
+    const std::lock_guard lock(live.mutex);
+    if (p256_states_released.load()) return;
+    (state->prev_ != nullptr ? state->prev_->next_ : live.head) = state->next_;
+    if (state->next_ != nullptr) state->next_->prev_ = state->prev_;
+  }
+  delete state;
+}
+
+bool SigningKey::P256State::released_at_exit() {
+  return p256_states_released.load();
+}
 
 namespace {
 
 using crypto_detail::invariant_failure;
 
-const Botan::EC_Group& botan_p256() {
-  static const Botan::EC_Group group("secp256r1");
+const EC_GROUP* openssl_p256() {
+  static EC_GROUP* const group =
+      EC_GROUP_new_by_curve_name_ex(nullptr, nullptr, NID_X9_62_prime256v1);
+  if (group == nullptr) invariant_failure("P-256 group is not available");
   return group;
+}
+
+// id-ecPublicKey with the named curve secp256r1, as Botan reads it for a private key.
+const Botan::AlgorithmIdentifier& botan_p256_algorithm() {
+  static const Botan::AlgorithmIdentifier id(
+      Botan::OID({1, 2, 840, 10045, 2, 1}),
+      std::vector<std::uint8_t>{0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07});
+  return id;
 }
 
 // The big-endian order reversed once for sodium_compare, which reads little-endian numbers.
@@ -49,6 +146,50 @@ Aid own_aid(std::string text) {
   auto aid = parse_aid_owned(std::move(text));
   if (!aid) invariant_failure("a derived public key did not form an AID");
   return std::move(*aid);
+}
+
+struct P256Point {
+  std::array<std::uint8_t, 33> compressed{};
+  std::array<std::uint8_t, 65> uncompressed{};
+};
+
+// d·G in OpenSSL (constant time for the generator, as its own key generation does it), taken to
+// affine coordinates once and written in both SEC1 forms.
+P256Point p256_public_point(std::span<const std::uint8_t, 32> scalar) {
+  const EC_GROUP* group = openssl_p256();
+  ossl::UniquePtr<BIGNUM> d(BN_secure_new());
+  ossl::UniquePtr<EC_POINT> point(EC_POINT_new(group));
+  ossl::UniquePtr<BN_CTX> ctx(BN_CTX_secure_new());
+  ossl::UniquePtr<BIGNUM> x(BN_new());
+  ossl::UniquePtr<BIGNUM> y(BN_new());
+  if (!d || !point || !ctx || !x || !y) invariant_failure("out of memory");
+  BN_set_flags(d.get(), BN_FLG_CONSTTIME);
+  P256Point out;
+  std::uint8_t* const xy = out.uncompressed.data() + 1;
+  const bool ok =
+      BN_bin2bn(scalar.data(), static_cast<int>(scalar.size()), d.get()) != nullptr &&
+      EC_POINT_mul(group, point.get(), d.get(), nullptr, nullptr, ctx.get()) == 1 &&
+      EC_POINT_get_affine_coordinates(group, point.get(), x.get(), y.get(), ctx.get()) == 1 &&
+      BN_bn2binpad(x.get(), xy, 32) == 32 && BN_bn2binpad(y.get(), xy + 32, 32) == 32;
+  BN_clear(d.get());
+  if (!ok) invariant_failure("P-256 public key derivation failed");
+  out.uncompressed[0] = 0x04;
+  out.compressed[0] = static_cast<std::uint8_t>(0x02 | (xy[63] & 1));  // the parity of y
+  std::copy(xy, xy + 32, out.compressed.begin() + 1);
+  return out;
+}
+
+// The RFC 5915 ECPrivateKey with its public key, so that Botan takes the point as given instead of
+// multiplying again: SEQUENCE { 1, OCTET STRING d, [1] BIT STRING point }.
+Botan::secure_vector<std::uint8_t> ec_private_key_der(std::span<const std::uint8_t, 32> scalar,
+                                                      const std::array<std::uint8_t, 65>& point) {
+  Botan::secure_vector<std::uint8_t> der;
+  der.reserve(109);
+  der.insert(der.end(), {0x30, 0x6B, 0x02, 0x01, 0x01, 0x04, 0x20});
+  der.insert(der.end(), scalar.begin(), scalar.end());
+  der.insert(der.end(), {0xA1, 0x44, 0x03, 0x42, 0x00});
+  der.insert(der.end(), point.begin(), point.end());
+  return der;
 }
 
 }  // namespace
@@ -77,7 +218,7 @@ void SigningKey::wipe() noexcept {
   volatile std::uint8_t* last = &p256_scalar_[31];
   *last = 1;
   // Botan keeps its copy in secure memory and scrubs it on release.
-  p256_.reset();
+  P256State::destroy(p256_.release());
 }
 
 SigningKey SigningKey::ed25519_from_seed(std::span<const std::uint8_t, 32> seed) {
@@ -86,9 +227,9 @@ SigningKey SigningKey::ed25519_from_seed(std::span<const std::uint8_t, 32> seed)
   std::array<std::uint8_t, crypto_sign_SECRETKEYBYTES> sk{};
   if (crypto_sign_seed_keypair(pk.data(), sk.data(), seed.data()) != 0)
     invariant_failure("Ed25519 key derivation failed");
-  auto pub = ed25519_key_from_bytes(pk);
-  if (!pub) invariant_failure("a derived Ed25519 key is not a curve point");
-  SigningKey key(KeySuite::Ed25519, own_aid(aid_from_ed25519_key(pk)), std::move(*pub));
+  // Derived from a seed, the key is a curve point by construction: no decoding to check it.
+  SigningKey key(KeySuite::Ed25519, own_aid(aid_from_ed25519_key(pk)),
+                 crypto_detail::ed25519_key_from_derived(pk));
   key.ed25519_secret_ = sk;
   sodium_memzero(sk.data(), sk.size());
   return key;
@@ -99,21 +240,18 @@ std::expected<SigningKey, CryptoError> SigningKey::p256_from_scalar(
   crypto_detail::ensure_sodium();
   if (!scalar_in_range(scalar))
     return std::unexpected(CryptoError::public_key(kSignatureErrorText));
+  // The public point is computed once, by OpenSSL; Botan receives it with the scalar.
+  const P256Point point = p256_public_point(scalar);
+  SigningKey key(KeySuite::P256, own_aid(aid_from_p256_key(point.compressed)),
+                 crypto_detail::p256_key_from_derived(point.compressed, point.uncompressed));
   try {
-    const Botan::BigInt x(scalar.data(), scalar.size());
-    auto state = std::make_unique<P256State>(
-        P256State{Botan::ECDSA_PrivateKey(Botan::system_rng(), botan_p256(), x)});
-    const std::vector<std::uint8_t> point =
-        state->key.public_point().encode(Botan::PointGFp::COMPRESSED);
-    auto pub = p256_key_from_sec1(point);
-    if (!pub) invariant_failure("a derived P-256 point was refused");
-    SigningKey key(KeySuite::P256, own_aid(aid_from_p256_key(point)), std::move(*pub));
-    std::copy(scalar.begin(), scalar.end(), key.p256_scalar_.begin());
-    key.p256_ = std::move(state);
-    return key;
+    key.p256_.reset(
+        P256State::create(botan_p256_algorithm(), ec_private_key_der(scalar, point.uncompressed)));
   } catch (const std::exception&) {
     invariant_failure("P-256 key construction failed");
   }
+  std::copy(scalar.begin(), scalar.end(), key.p256_scalar_.begin());
+  return key;
 }
 
 std::expected<SigningKey, RandomError> generate_ed25519_key() {
@@ -152,16 +290,22 @@ Signature64 sign_bytes(const SigningKey& key, ByteView message) {
       invariant_failure("signature operation failed");
     return sig;
   }
-  if (!key.p256_) invariant_failure("signing with a released key");
+  if (!key.p256_ || SigningKey::P256State::released_at_exit())
+    invariant_failure("signing with a released key");
+  SigningKey::P256State& state = *key.p256_;
+  const std::lock_guard lock(state.mutex);
   try {
     // The nonce follows RFC 6979 with HMAC-SHA-256; the generator only blinds the arithmetic.
-    Botan::PK_Signer signer(key.p256_->key, Botan::system_rng(), "EMSA1(SHA-256)",
-                            Botan::IEEE_1363);
+    if (!state.signer)
+      state.signer = std::make_unique<Botan::PK_Signer>(state.key, Botan::system_rng(),
+                                                        "EMSA1(SHA-256)", Botan::IEEE_1363);
     const std::vector<std::uint8_t> out =
-        signer.sign_message(message.data(), message.size(), Botan::system_rng());
+        state.signer->sign_message(message.data(), message.size(), Botan::system_rng());
     if (out.size() != sig.size()) invariant_failure("signature operation failed");
     std::copy(out.begin(), out.end(), sig.begin());
   } catch (const std::exception&) {
+    // A signer stopped half-way may hold part of a message: it is not used again.
+    state.signer.reset();
     invariant_failure("signature operation failed");
   }
   return sig;

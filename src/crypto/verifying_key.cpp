@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include "crypto/invariant.hpp"
 #include "crypto/key_cache.hpp"
@@ -22,6 +23,23 @@ namespace {
 
 using crypto_detail::kP256Order;
 
+ossl::UniquePtr<EVP_PKEY> make_p256_pkey(const std::array<std::uint8_t, 65>& uncompressed);
+
+}  // namespace
+
+struct VerifyingKey::P256Handle {
+  // The OpenSSL key of `uncompressed`, made once; null if OpenSSL refuses the point.
+  EVP_PKEY* get(const std::array<std::uint8_t, 65>& uncompressed) {
+    std::call_once(made, [&] { pkey = make_p256_pkey(uncompressed); });
+    return pkey.get();
+  }
+
+  std::once_flag made;
+  ossl::UniquePtr<EVP_PKEY> pkey;
+};
+
+namespace {
+
 std::unexpected<CryptoError> bad_public_key() {
   return std::unexpected(CryptoError::public_key(kSignatureErrorText));
 }
@@ -34,14 +52,14 @@ const EC_GROUP* p256_group() {
 }
 
 // An OpenSSL key holding the uncompressed point; empty when OpenSSL refuses it.
-ossl::UniquePtr<EVP_PKEY> make_p256_pkey(std::array<std::uint8_t, 65>& uncompressed) {
+ossl::UniquePtr<EVP_PKEY> make_p256_pkey(const std::array<std::uint8_t, 65>& uncompressed) {
+  std::array<std::uint8_t, 65> point = uncompressed;  // OSSL_PARAM takes a mutable buffer
   ossl::UniquePtr<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
   if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1) return nullptr;
   char group_name[] = "prime256v1";
   OSSL_PARAM params[] = {
       OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group_name, 0),
-      OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, uncompressed.data(),
-                                        uncompressed.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()),
       OSSL_PARAM_construct_end()};
   EVP_PKEY* pkey = nullptr;
   const int made = EVP_PKEY_fromdata(ctx.get(), &pkey, EVP_PKEY_PUBLIC_KEY, params);
@@ -142,12 +160,29 @@ std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded) {
                          key.uncompressed_.data(), key.uncompressed_.size(),
                          nullptr) != key.uncompressed_.size())
     crypto_detail::invariant_failure("P-256 point encoding failed");
-  ossl::UniquePtr<EVP_PKEY> pkey = make_p256_pkey(key.uncompressed_);
-  if (!pkey) {
+  key.pkey_ = std::make_shared<VerifyingKey::P256Handle>();
+  if (key.pkey_->get(key.uncompressed_) == nullptr) {
     ERR_clear_error();
     return bad_public_key();
   }
-  key.pkey_ = std::move(pkey);  // shared from here on, freed by the same deleter
+  return key;
+}
+
+VerifyingKey crypto_detail::ed25519_key_from_derived(std::span<const std::uint8_t, 32> key32) {
+  VerifyingKey key;
+  key.suite_ = KeySuite::Ed25519;
+  std::copy(key32.begin(), key32.end(), key.bytes_.begin());
+  return key;
+}
+
+VerifyingKey crypto_detail::p256_key_from_derived(std::span<const std::uint8_t, 33> compressed,
+                                                  std::span<const std::uint8_t, 65> uncompressed) {
+  VerifyingKey key;
+  key.suite_ = KeySuite::P256;
+  std::copy(compressed.begin(), compressed.end(), key.bytes_.begin());
+  std::copy(uncompressed.begin(), uncompressed.end(), key.uncompressed_.begin());
+  // The point was just computed from a scalar: OpenSSL's key is made if it is ever needed.
+  key.pkey_ = std::make_shared<VerifyingKey::P256Handle>();
   return key;
 }
 
@@ -176,7 +211,9 @@ std::expected<void, CryptoError> verify_signature_bytes(const VerifyingKey& key,
   if (signature.size() != 64) return std::unexpected(CryptoError::verification());
   bool ok;
   if (key.suite_ == KeySuite::P256) {
-    ok = p256_verify(key.pkey_.get(), message, signature.data());
+    EVP_PKEY* pkey = key.pkey_->get(const_cast<std::array<std::uint8_t, 65>&>(key.uncompressed_));
+    if (pkey == nullptr) crypto_detail::invariant_failure("a derived P-256 point was refused");
+    ok = p256_verify(pkey, message, signature.data());
   } else {
     crypto_detail::ensure_sodium();
     // Strict: canonical S, R and A not of small order, A canonical, cofactorless equation.

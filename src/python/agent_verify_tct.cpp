@@ -26,17 +26,13 @@ constexpr Signature kVerifyTctCached{
     3,
     {"tct_token", "required_grant", "store", "expected_audience", "revoked_jtis"}};
 
-const RevokedJtiSet* set_or_null(const std::optional<RevokedJtiSet>& set) {
-  return set ? &*set : nullptr;
-}
-
 [[nodiscard]] Result<OwnedRef> verify_tct(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kVerifyTct, call));
   ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
   ZELK_PY_TRY(std::string_view token, arg(args, 0, to_text));
   ZELK_PY_TRY(std::string_view grant, arg(args, 1, to_text));
   ZELK_PY_TRY(std::optional<std::string_view> audience, optional_arg(args, 2, to_text));
-  ZELK_PY_TRY(std::optional<RevokedJtiSet> revoked, extract_revoked_jtis(args, 3));
+  ZELK_PY_TRY(std::optional<RevokedJtiView> revoked, extract_revoked_jtis(args, 3));
   ZELK_PY_TRY(TctIdentity identity,
               verify_tct_and_grant(*agent, token, grant, audience, set_or_null(revoked)));
   return wrap_tct_identity(std::move(identity));
@@ -50,7 +46,7 @@ const RevokedJtiSet* set_or_null(const std::optional<RevokedJtiSet>& set) {
   ZELK_PY_TRY(BorrowedRef store_obj, arg(args, 2, to_tct_store));
   ZELK_PY_TRY(auto store, borrow_shared<TctStoreCell>(store_obj));
   ZELK_PY_TRY(std::optional<std::string_view> audience, optional_arg(args, 3, to_text));
-  ZELK_PY_TRY(std::optional<RevokedJtiSet> revoked, extract_revoked_jtis(args, 4));
+  ZELK_PY_TRY(std::optional<RevokedJtiView> revoked, extract_revoked_jtis(args, 4));
   ZELK_PY_TRY(TctIdentity identity,
               tct_store_verify(*agent, token, grant, *store, audience, set_or_null(revoked)));
   return wrap_tct_identity(std::move(identity));

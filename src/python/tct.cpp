@@ -21,8 +21,7 @@ struct Found {
 bool policy_still_holds(const Found& found, std::string_view required_grant,
                         const RevokedJtiSet* revoked, std::int64_t now) {
   const TctIdentity& id = found.identity;
-  if (revoked != nullptr && !revoked->empty() && revoked->find(id.jti) != revoked->end())
-    return false;
+  if (revoked != nullptr && revoked->contains(id.jti)) return false;
   if (!found.same_audience) return false;
   if (id.expires_at <= now) return false;
   return std::find(id.grants.begin(), id.grants.end(), required_grant) != id.grants.end();

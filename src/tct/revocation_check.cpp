@@ -21,10 +21,43 @@ std::string_view format_uuid(const Uuid& id, std::array<char, 36>& buf) {
 
 }  // namespace
 
+RevokedJtiSet::RevokedJtiSet(std::initializer_list<std::string_view> texts) {
+  owned_.reserve(texts.size());
+  for (std::string_view text : texts) owned_.emplace(text);
+}
+
+RevokedJtiSet RevokedJtiSet::borrowing(std::vector<std::string_view> texts) {
+  RevokedJtiSet set;
+  set.borrowed_ = std::move(texts);
+  return set;
+}
+
+RevokedJtiSet RevokedJtiSet::looked_up(Lookup lookup, const void* context) {
+  RevokedJtiSet set;
+  set.lookup_ = lookup;
+  set.context_ = context;
+  return set;
+}
+
+void RevokedJtiSet::clear() {
+  owned_.clear();
+  borrowed_.clear();
+  lookup_ = nullptr;
+  context_ = nullptr;
+}
+
+bool RevokedJtiSet::contains(std::string_view text) const {
+  if (!owned_.empty() && owned_.find(text) != owned_.end()) return true;
+  // One pass over the borrowed texts: cheaper than hashing every one of them for a single query.
+  for (std::string_view item : borrowed_)
+    if (item == text) return true;
+  return lookup_ != nullptr && lookup_(context_, text);
+}
+
 bool jti_in_revoked_set(const RevokedJtiSet& set, const Uuid& jti) {
   if (set.empty()) return false;
   std::array<char, 36> buf;
-  return set.find(format_uuid(jti, buf)) != set.end();
+  return set.contains(format_uuid(jti, buf));
 }
 
 RevocationCheck revocation_check_from_set(RevokedJtiSet set) {

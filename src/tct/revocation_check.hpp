@@ -2,9 +2,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "formats/uuid.hpp"
 
@@ -21,8 +24,33 @@ struct RevokedTextHash {
   }
 };
 
-// Revoked identifiers as the caller listed them; nothing is normalised.
-using RevokedJtiSet = std::unordered_set<std::string, RevokedTextHash, std::equal_to<>>;
+// Revoked identifiers as the caller listed them; nothing is normalised. The set owns its texts
+// (hashed), or borrows texts kept alive elsewhere, or asks a lookup function of the caller's: a
+// caller that asks about one or a few identifiers per set is served best by what it need not copy.
+class RevokedJtiSet {
+ public:
+  // Whether `text` is in the caller's collection; must not throw.
+  using Lookup = bool (*)(const void* context, std::string_view text) noexcept;
+
+  RevokedJtiSet() = default;
+  RevokedJtiSet(std::initializer_list<std::string_view> texts);
+  // A set over `texts` without copying them; each must outlive every use of the set.
+  static RevokedJtiSet borrowing(std::vector<std::string_view> texts);
+  // A set answered by `lookup(context, text)`; the context must outlive every use of the set.
+  static RevokedJtiSet looked_up(Lookup lookup, const void* context);
+
+  void insert(std::string text) { owned_.insert(std::move(text)); }
+  void clear();
+  // True for an empty owned or borrowed set; a looked-up set is never known to be empty.
+  bool empty() const { return owned_.empty() && borrowed_.empty() && lookup_ == nullptr; }
+  bool contains(std::string_view text) const;
+
+ private:
+  std::unordered_set<std::string, RevokedTextHash, std::equal_to<>> owned_;
+  std::vector<std::string_view> borrowed_;
+  Lookup lookup_ = nullptr;
+  const void* context_ = nullptr;
+};
 
 // True exactly when the identifier's 36-character lower-case hyphenated text is in the set, so an
 // entry in upper case, without hyphens or in braces never matches.

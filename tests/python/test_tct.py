@@ -2,6 +2,7 @@
 
 import json
 import re
+import sys
 import time
 import uuid
 
@@ -254,6 +255,147 @@ def test_empty_set_is_no_revocation(issuer, me):
     token = mint(issuer, me.aid)
     assert me.zelk.verify_tct(token, "read", revoked_jtis=set()).grants == ["read"]
     assert me.zelk.verify_tct(token, "read", None, frozenset()).grants == ["read"]
+
+
+# The set is read through the str objects' own UTF-8, directly and on a store hit alike.
+def checker(me, token, cached):
+    store = zelk.TctStore(4)
+    if cached:
+        me.zelk.verify_tct_cached(token, "read", store)
+
+    def check(revoked):
+        if cached:
+            return outcome(lambda: me.zelk.verify_tct_cached(token, "read", store,
+                                                             revoked_jtis=revoked))
+        return outcome(lambda: me.zelk.verify_tct(token, "read", revoked_jtis=revoked))
+
+    return check
+
+
+def is_revoked(result):
+    if isinstance(result, zelk.TctIdentity):
+        return False
+    assert str(result) == PREFIX + "TCT jti is revoked"
+    return True
+
+
+@pytest.mark.parametrize("cached", [False, True])
+def test_revoked_set_matches_text_not_python_equality(issuer, me, cached):
+    class Equal(str):
+        def __eq__(self, other):
+            return True
+
+        def __hash__(self):
+            return 0
+
+    jti = str(uuid.uuid4())
+    check = checker(me, mint(issuer, me.aid, jti=jti), cached)
+    # Every Equal hashes alike and compares equal, so a set holds one of them at a time.
+    assert not is_revoked(check({Equal("x")}))
+    assert not is_revoked(check({Equal(jti.upper()), "y"}))
+    assert is_revoked(check({Equal(jti)}))
+    assert is_revoked(check(frozenset({Equal("x"), jti})))
+
+
+@pytest.mark.parametrize("cached", [False, True])
+def test_revoked_set_with_non_ascii_elements(issuer, me, cached):
+    jti = str(uuid.uuid4())
+    check = checker(me, mint(issuer, me.aid, jti=jti), cached)
+    lookalike = jti.replace("-", "\u2010")  # same length in characters, not in bytes
+    others = {"\u00e9" * 36, "\U0001f600", lookalike, jti[:-1] + "\u00e9", ""}
+    assert not is_revoked(check(others))
+    assert is_revoked(check(others | {jti}))
+
+
+@pytest.mark.parametrize("cached", [False, True])
+@pytest.mark.parametrize("items, exc, message", [
+    ([1, "\udfff"], TypeError, "'int' object is not an instance of 'str'"),
+    (["ok", "\udfff", 1], UnicodeEncodeError, None),
+    (["\ud800x", None], UnicodeEncodeError, None),
+])
+def test_revoked_set_elements_are_checked_in_iteration_order(issuer, me, cached, items, exc,
+                                                             message):
+    class Ordered(set):
+        def __iter__(self):
+            return iter(items)
+
+    token = mint(issuer, me.aid)
+    store = zelk.TctStore(4)
+    with pytest.raises(exc) as info:
+        if cached:
+            me.zelk.verify_tct_cached(token, "read", store, revoked_jtis=Ordered())
+        else:
+            me.zelk.verify_tct(token, "read", revoked_jtis=Ordered())
+    assert type(info.value) is exc
+    if message is not None:
+        assert str(info.value) == message
+    assert note_of(info) == ["while processing 'revoked_jtis'"]
+    assert store.len() == 0  # refused before anything was verified
+
+
+@pytest.mark.parametrize("cached", [False, True])
+@pytest.mark.parametrize("kind", [set, frozenset])
+def test_exact_set_elements_are_checked_in_iteration_order(issuer, me, cached, kind):
+    revoked = kind({1, "\udfff"})
+    exc = TypeError if next(iter(revoked)) == 1 else UnicodeEncodeError
+    store = zelk.TctStore(4)
+    with pytest.raises(exc) as info:
+        if cached:
+            me.zelk.verify_tct_cached(mint(issuer, me.aid), "read", store, revoked_jtis=revoked)
+        else:
+            me.zelk.verify_tct(mint(issuer, me.aid), "read", revoked_jtis=revoked)
+    assert type(info.value) is exc
+    assert note_of(info) == ["while processing 'revoked_jtis'"]
+
+
+@pytest.mark.parametrize("cached", [False, True])
+def test_revoked_set_keeps_elements_its_iterator_made(issuer, me, cached):
+    jti = str(uuid.uuid4())
+
+    class Fresh(set):
+        """Yields strings that nothing but the call itself holds."""
+
+        def __iter__(self):
+            for i in range(1000):
+                yield "".join(["x", str(i)])
+            yield "".join([jti[:18], jti[18:]])
+
+    check = checker(me, mint(issuer, me.aid, jti=jti), cached)
+    assert is_revoked(check(Fresh()))
+
+
+def test_revoked_set_references_are_given_back(issuer, me):
+    class S(str):
+        pass
+
+    class RevSet(set):
+        pass
+
+    jti = str(uuid.uuid4())
+    token = mint(issuer, me.aid, jti=jti)
+    store = zelk.TctStore(4)
+    elements = ["".join(["a", "b"]), "".join([jti[:9], jti[9:]]), S("x"), "\u00e9t\u00e9"]
+    sets = [set(elements[:2]), frozenset(elements[:2]), set(elements), RevSet(elements),
+            {elements[0], 1}, set()]
+    def use(revoked):
+        outcome(lambda: me.zelk.verify_tct(token, "read", revoked_jtis=revoked))
+        outcome(lambda: me.zelk.verify_tct_cached(token, "read", store, revoked_jtis=revoked))
+
+    before = [sys.getrefcount(x) for x in elements + sets]
+    for _ in range(3):
+        for i in range(len(sets)):
+            use(sets[i])
+    assert [sys.getrefcount(x) for x in elements + sets] == before
+
+
+@pytest.mark.parametrize("cached", [False, True])
+def test_large_revoked_set(issuer, me, cached):
+    jti = str(uuid.uuid4())
+    check = checker(me, mint(issuer, me.aid, jti=jti), cached)
+    many = {str(uuid.uuid4()) for _ in range(100_000)}
+    assert not is_revoked(check(many))
+    many.add(jti)
+    assert is_revoked(check(frozenset(many)))
 
 
 def test_revoked_beats_missing_grant(issuer, me):

@@ -190,6 +190,32 @@ TEST(P256, ScalarRangeIsEnforced) {
   }
 }
 
+TEST(P256, DerivedPointsMatchDecodedOnes) {
+  // d = 1 gives the generator G, d = n - 1 gives -G (same x, odd y).
+  const std::string gx = "6B17D1F2E12C4247F8BCE6E563A440F277037D812DEB33A0F4A13945D898C296";
+  std::array<std::uint8_t, 32> one{};
+  one[31] = 1;
+  std::array<std::uint8_t, 32> n_minus_1 =
+      hex32("FFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632550");
+  for (const auto& [scalar, tag] : {std::pair{one, "03"}, std::pair{n_minus_1, "02"}}) {
+    const SigningKey key = std::move(*SigningKey::p256_from_scalar(scalar));
+    EXPECT_EQ(public_key_bytes(key.verifying_key()), hex(tag + gx));
+    const auto decoded = p256_key_from_sec1(key.verifying_key().p256_uncompressed());
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_TRUE(*decoded == key.verifying_key());
+    const Signature64 sig = sign_bytes(key, as_bytes("m"));
+    EXPECT_TRUE(verify_signature_bytes(*decoded, as_bytes("m"), sig));
+  }
+}
+
+TEST(P256, KeptSignerCarriesNothingBetweenSignatures) {
+  const SigningKey key = std::move(*SigningKey::p256_from_scalar(hex32(test::kRfc6979Scalar)));
+  const Signature64 first = sign_bytes(key, as_bytes("sample"));
+  for (const char* other : {"test", "", "sample!"})
+    EXPECT_NE(sign_bytes(key, as_bytes(other)), first) << other;
+  EXPECT_EQ(sign_bytes(key, as_bytes("sample")), first);
+}
+
 TEST(P256, KeyDecoding) {
   Bytes no_root(33, 0);
   no_root[0] = 2;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace zelk {
 namespace {
@@ -33,6 +35,38 @@ TEST(RevokedSet, CheckOwnsItsCopy) {
   EXPECT_TRUE(copy(id));  // any number of times
   EXPECT_FALSE(copy(Uuid{}));
   EXPECT_FALSE(revocation_check_from_set({})(id));
+}
+
+TEST(RevokedSet, BorrowedAndLookedUpSetsMatchTheSameText) {
+  const Uuid id = *parse_uuid("A987FB5A-8CB6-4F3F-8F6B-0000000000FF");
+  const std::string text = "a987fb5a-8cb6-4f3f-8f6b-0000000000ff";
+  const std::string others[] = {"A987FB5A-8CB6-4F3F-8F6B-0000000000FF", "", "x", text + " "};
+  std::vector<std::string_view> views(std::begin(others), std::end(others));
+  EXPECT_FALSE(jti_in_revoked_set(RevokedJtiSet::borrowing(views), id));
+  views.push_back(text);
+  EXPECT_TRUE(jti_in_revoked_set(RevokedJtiSet::borrowing(views), id));
+  EXPECT_TRUE(RevokedJtiSet::borrowing({}).empty());
+
+  // The lookup is asked exactly the canonical text.
+  struct Asked {
+    std::vector<std::string> texts;
+    bool answer = false;
+  } asked;
+  const RevokedJtiSet::Lookup lookup = [](const void* context, std::string_view t) noexcept {
+    auto* a = const_cast<Asked*>(static_cast<const Asked*>(context));
+    a->texts.emplace_back(t);
+    return a->answer;
+  };
+  RevokedJtiSet looked_up = RevokedJtiSet::looked_up(lookup, &asked);
+  EXPECT_FALSE(looked_up.empty());
+  EXPECT_FALSE(jti_in_revoked_set(looked_up, id));
+  asked.answer = true;
+  EXPECT_TRUE(jti_in_revoked_set(looked_up, id));
+  EXPECT_EQ(asked.texts, (std::vector<std::string>{text, text}));
+  looked_up.clear();
+  EXPECT_TRUE(looked_up.empty());
+  EXPECT_FALSE(jti_in_revoked_set(looked_up, id));
+  EXPECT_EQ(asked.texts.size(), 2u);
 }
 
 }  // namespace
