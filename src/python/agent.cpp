@@ -13,8 +13,9 @@ PyMethodDef g_agent_methods[] = {
     // new_session, new_responder go here.
     agent_verify_tct_method(),
     agent_verify_tct_cached_method(),
-    // build_delegation, issue_tct_for_delegatee, sign_revocation_list, build_renewal_request,
-    // process_renewal_request follow here, in this order, as they are implemented.
+    // build_delegation, issue_tct_for_delegatee go here.
+    agent_sign_revocation_list_method(),
+    // build_renewal_request, process_renewal_request go here.
     kEndOfMethods,
 };
 

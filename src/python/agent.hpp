@@ -35,5 +35,6 @@ PyMethodDef agent_from_seed_method();
 PyMethodDef agent_build_manifest_method();
 PyMethodDef agent_verify_tct_method();
 PyMethodDef agent_verify_tct_cached_method();
+PyMethodDef agent_sign_revocation_list_method();
 
 }  // namespace zelk::py

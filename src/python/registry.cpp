@@ -16,6 +16,8 @@ const AddEntry kModuleEntries[] = {
     add_class<tct_identity_class>,         // TctIdentity
     add_class<tct_store_class>,            // TctStore
     add_class<delegation_verified_class>,  // DelegationVerified
+    add_function<verify_revocation_list_function>,
+    add_function<revocation_signing_bytes_function>,
     add_exception<manifest_verification_error>,
     add_exception<revocation_verification_error>,
     add_function<verify_manifest_json_function>,

@@ -25,6 +25,7 @@ REGISTERED = {
     "ManifestVerificationError", "RevocationVerificationError",
     "verify_manifest_json", "compute_aid_jkt",
     "TctStore",
+    "verify_revocation_list", "revocation_signing_bytes",
 }
 
 CLASSES_WITHOUT_CONSTRUCTOR = ["ZelkAgent", "TctIdentity", "DelegationVerified"]
@@ -111,7 +112,19 @@ def test_zelk_agent_shape():
     assert agent_cls.generate.__doc__ and agent_cls.from_seed.__doc__
     public = {n for n in vars(agent_cls) if not n.startswith("__")}
     assert public == {"generate", "from_seed", "aid", "build_manifest", "verify_tct",
-                      "verify_tct_cached"}
+                      "verify_tct_cached", "sign_revocation_list"}
+    assert agent_cls.sign_revocation_list.__text_signature__ == (
+        "($self, entries, expires_in_secs=None)")
+
+
+@pytest.mark.parametrize("name, signature", [
+    ("verify_revocation_list", "(envelope_json, expected_issuer_aid, now_unix_secs=None)"),
+    ("revocation_signing_bytes", "(envelope_json)"),
+])
+def test_module_function_shape(name, signature):
+    fn = getattr(zelk, name)
+    assert fn.__text_signature__ == signature
+    assert fn.__module__ == "zelk" and fn.__self__ is None and fn.__doc__
 
 
 def test_result_class_properties():
