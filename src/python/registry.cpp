@@ -2,6 +2,7 @@
 
 #include "python/agent.hpp"
 #include "python/manifest.hpp"
+#include "python/pinning.hpp"
 #include "python/results.hpp"
 #include "python/revocation.hpp"
 #include "python/tct.hpp"
@@ -22,6 +23,8 @@ const AddEntry kModuleEntries[] = {
     add_exception<revocation_verification_error>,
     add_function<verify_manifest_json_function>,
     add_function<compute_aid_jkt_function>,
+    add_class<spki_pin_verifier_class>,  // SpkiPinVerifier
+    add_function<compute_spki_hash_function>,
 };
 
 }  // namespace

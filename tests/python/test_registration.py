@@ -26,10 +26,11 @@ REGISTERED = {
     "verify_manifest_json", "compute_aid_jkt",
     "TctStore",
     "verify_revocation_list", "revocation_signing_bytes",
+    "SpkiPinVerifier", "compute_spki_hash",
 }
 
 CLASSES_WITHOUT_CONSTRUCTOR = ["ZelkAgent", "TctIdentity", "DelegationVerified"]
-CLASSES = CLASSES_WITHOUT_CONSTRUCTOR + ["TctStore"]
+CLASSES = CLASSES_WITHOUT_CONSTRUCTOR + ["TctStore", "SpkiPinVerifier"]
 EXCEPTIONS = ["ManifestVerificationError", "RevocationVerificationError"]
 
 Py_TPFLAGS_BASETYPE = 1 << 10
@@ -120,6 +121,7 @@ def test_zelk_agent_shape():
 @pytest.mark.parametrize("name, signature", [
     ("verify_revocation_list", "(envelope_json, expected_issuer_aid, now_unix_secs=None)"),
     ("revocation_signing_bytes", "(envelope_json)"),
+    ("compute_spki_hash", "(cert_der)"),
 ])
 def test_module_function_shape(name, signature):
     fn = getattr(zelk, name)
