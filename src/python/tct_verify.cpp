@@ -1,5 +1,6 @@
-// The one road of TCT verification from Python: decode the claims to learn the issuer, verify
-// the token with the core verifier, then require the asked grant.
+// The one road of TCT verification from Python: take the token apart once, read its claims to
+// learn the issuer, verify that same parsed token with the core verifier, then require the
+// asked grant.
 #include "python/tct_verify.hpp"
 
 #include <algorithm>
@@ -118,20 +119,22 @@ std::string missing_grant_message(std::string_view required_grant,
   return out;
 }
 
-Result<TctClaims> decode_tct_claims(std::string_view token) {
-  auto payload = decode_jws_payload_unverified(token);
-  if (!payload)
+Result<ParsedTct> parse_tct(std::string_view token) {
+  auto parsed = ParsedTct::parse(token);
+  if (!parsed)
+    return fail(PyError::value_error("malformed TCT compact JWS: " + parsed.error().message()));
+  if (const auto& payload = parsed->jws().payload_bytes(); !payload)
     return fail(PyError::value_error("malformed TCT compact JWS: " + payload.error().message()));
-  auto claims = read_tct_claims(as_text(*payload));
-  if (!claims) return fail(PyError::value_error("invalid TCT claims: " + claims.error().full()));
-  return std::move(*claims);
+  if (const auto& claims = parsed->claims(); !claims)
+    return fail(PyError::value_error("invalid TCT claims: " + claims.error().full()));
+  return std::move(*parsed);
 }
 
 Result<TctIdentity> verify_tct_and_grant(const Agent& agent, std::string_view token,
                                          std::string_view required_grant,
                                          std::optional<std::string_view> expected_audience,
                                          const RevokedJtiSet* revoked, std::string* aud_out) {
-  ZELK_PY_TRY(TctClaims decoded, decode_tct_claims(token));
+  ZELK_PY_TRY(ParsedTct parsed, parse_tct(token));
   std::optional<Aid> given_audience;
   if (expected_audience) {
     ZELK_PY_TRY(given_audience, expected_audience_aid(*expected_audience));
@@ -145,16 +148,16 @@ Result<TctIdentity> verify_tct_and_grant(const Agent& agent, std::string_view to
   ZELK_PY_TRY(std::int64_t now, system_now_secs());
 
   const TctVerifyOptions options{
-      .issuer = decoded.iss,
+      .issuer = parsed.claims()->iss,
       .expected_audience = audience,
       .now = now,
       .revocation = revoked != nullptr ? &check : nullptr,
   };
-  auto verified = verify_tct_jws(token, options);
+  auto verified = verify_tct_jws(parsed, options);
   if (!verified)
     return fail(PyError::runtime_error("TCT verification failed: " + verified.error().message()));
 
-  TctClaims& claims = verified->claims;
+  TctClaims claims = std::move(*verified).take_claims();
   if (std::find(claims.grants.begin(), claims.grants.end(), required_grant) == claims.grants.end())
     return fail(PyError::runtime_error(missing_grant_message(required_grant, claims.grants)));
   if (aud_out != nullptr) *aud_out = claims.aud.text();

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 namespace zelk {
 namespace {
 
@@ -61,6 +64,34 @@ TEST(Base64Url, EncodeLengthsAndRoundTrip) {
   Bytes all(256);
   for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
   EXPECT_EQ(b64url_decode(b64url_encode(all)), all);
+}
+
+// A text decodes exactly when it is the encoding of some bytes: every text of two or three
+// characters over the alphabet and a few others, alone and after four whole characters.
+TEST(Base64Url, DecodesExactlyTheCanonicalTexts) {
+  std::set<std::string> canonical;
+  for (int x = 0; x < 256; ++x) {
+    canonical.insert(b64url_encode(Bytes{static_cast<std::uint8_t>(x)}));
+    for (int y = 0; y < 256; ++y)
+      canonical.insert(
+          b64url_encode(Bytes{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y)}));
+  }
+  const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_+/.";
+  for (const std::string lead : {"", "Zm9v"}) {
+    for (char a : chars)
+      for (char b : chars)
+        for (int c = -1; c < static_cast<int>(chars.size()); ++c) {
+          std::string tail{a, b};
+          if (c >= 0) tail += chars[static_cast<std::size_t>(c)];
+          auto got = b64url_decode(lead + tail);
+          ASSERT_EQ(got.has_value(), canonical.contains(tail)) << lead + tail;
+          if (got) {
+            EXPECT_EQ(b64url_encode(*got), lead + tail);
+          } else {
+            EXPECT_EQ(got.error().message(), kBadChar) << lead + tail;
+          }
+        }
+  }
 }
 
 }  // namespace
