@@ -15,7 +15,8 @@ PyMethodDef g_agent_methods[] = {
     agent_verify_tct_cached_method(),
     // build_delegation, issue_tct_for_delegatee go here.
     agent_sign_revocation_list_method(),
-    // build_renewal_request, process_renewal_request go here.
+    agent_build_renewal_request_method(),
+    agent_process_renewal_request_method(),
     kEndOfMethods,
 };
 

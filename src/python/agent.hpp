@@ -36,5 +36,7 @@ PyMethodDef agent_build_manifest_method();
 PyMethodDef agent_verify_tct_method();
 PyMethodDef agent_verify_tct_cached_method();
 PyMethodDef agent_sign_revocation_list_method();
+PyMethodDef agent_build_renewal_request_method();
+PyMethodDef agent_process_renewal_request_method();
 
 }  // namespace zelk::py

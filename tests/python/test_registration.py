@@ -113,7 +113,8 @@ def test_zelk_agent_shape():
     assert agent_cls.generate.__doc__ and agent_cls.from_seed.__doc__
     public = {n for n in vars(agent_cls) if not n.startswith("__")}
     assert public == {"generate", "from_seed", "aid", "build_manifest", "verify_tct",
-                      "verify_tct_cached", "sign_revocation_list"}
+                      "verify_tct_cached", "sign_revocation_list", "build_renewal_request",
+                      "process_renewal_request"}
     assert agent_cls.sign_revocation_list.__text_signature__ == (
         "($self, entries, expires_in_secs=None)")
 
