@@ -225,3 +225,26 @@ TEST_F(Renew, PayloadReadingAndWriting) {
 
 }  // namespace
 }  // namespace zelk
+
+namespace zelk {
+namespace {
+
+TEST(RenewalPayloadRobustness, PrefixesAndByteChanges) {
+  const std::string doc = R"({"current_tct":"a.b.c","pop_nonce":"bm9u\u0041","pop_signature":"x"})";
+  for (std::size_t n = 0; n < doc.size(); ++n) {
+    auto read = read_renewal_payload(doc.substr(0, n));
+    EXPECT_FALSE(read.has_value());
+  }
+  for (std::size_t i = 0; i < doc.size(); ++i)
+    for (char r : {'\0', '"', '\\', '{', '}', '[', ']', ',', ':', 'u', '\xC3'}) {
+      std::string text = doc;
+      text[i] = r;
+      auto read = read_renewal_payload(text);
+      if (!read) {
+        EXPECT_TRUE(read.error().has_position()) << text;
+      }
+    }
+}
+
+}  // namespace
+}  // namespace zelk
