@@ -40,7 +40,9 @@ std::expected<TctClaims, TctError> unverified_claims(const ParsedTct& token) {
             json::find_undeclared_member(kTctClaimsName, payload->value, kTctClaimNames))
       return std::unexpected(TctError::unknown_field(std::move(undeclared->name)));
   }
-  // From the parsed value: the messages carry no position here.
+  if (token.claims()) return *token.claims();
+  // Failures are told as read from the parsed value, without a position (an over-long array,
+  // for one, is "invalid length" there rather than "trailing characters").
   auto claims = tct_claims_from_value(payload->value);
   if (!claims) return std::unexpected(tct_claims_read_error(claims.error()));
   return std::move(*claims);
