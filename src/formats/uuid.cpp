@@ -108,12 +108,19 @@ UuidError explain(std::string_view s) {
 
 }  // namespace
 
-void Uuid::append_to(std::string& out) const {
+char* Uuid::write_to(char* out) const {
   for (std::size_t i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
-    out.push_back(kHex[bytes[i] >> 4]);
-    out.push_back(kHex[bytes[i] & 15]);
+    if (i == 4 || i == 6 || i == 8 || i == 10) *out++ = '-';
+    *out++ = kHex[bytes[i] >> 4];
+    *out++ = kHex[bytes[i] & 15];
   }
+  return out;
+}
+
+void Uuid::append_to(std::string& out) const {
+  // Formatted into a local buffer and appended once: long lists write many identifiers.
+  char text[36];
+  out.append(text, write_to(text));
 }
 
 std::string Uuid::to_string() const {

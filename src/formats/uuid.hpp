@@ -15,6 +15,8 @@ struct Uuid {
   // Lower-case hyphenated 8-4-4-4-12 form.
   std::string to_string() const;
   void append_to(std::string& out) const;
+  // Writes the same 36 characters at `out` and returns the end.
+  char* write_to(char* out) const;
 
   // Sets the version-4 and RFC 4122 variant bits over 16 random bytes.
   static Uuid v4_from_random(std::array<std::uint8_t, 16> random);

@@ -14,8 +14,10 @@ PyMethodDef g_agent_methods[] = {
     agent_new_responder_method(),
     agent_verify_tct_method(),
     agent_verify_tct_cached_method(),
-    // build_delegation, issue_tct_for_delegatee, sign_revocation_list, build_renewal_request,
-    // process_renewal_request follow here, in this order, as they are implemented.
+    // build_delegation, issue_tct_for_delegatee go here.
+    agent_sign_revocation_list_method(),
+    agent_build_renewal_request_method(),
+    agent_process_renewal_request_method(),
     kEndOfMethods,
 };
 

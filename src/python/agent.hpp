@@ -37,5 +37,8 @@ PyMethodDef agent_new_session_method();
 PyMethodDef agent_new_responder_method();
 PyMethodDef agent_verify_tct_method();
 PyMethodDef agent_verify_tct_cached_method();
+PyMethodDef agent_sign_revocation_list_method();
+PyMethodDef agent_build_renewal_request_method();
+PyMethodDef agent_process_renewal_request_method();
 
 }  // namespace zelk::py

@@ -4,6 +4,7 @@
 #include "python/bundle.hpp"
 #include "python/jwks_provider.hpp"
 #include "python/manifest.hpp"
+#include "python/pinning.hpp"
 #include "python/results.hpp"
 #include "python/revocation.hpp"
 #include "python/session.hpp"
@@ -22,12 +23,16 @@ const AddEntry kModuleEntries[] = {
     add_class<tct_store_class>,            // TctStore
     add_class<delegation_verified_class>,  // DelegationVerified
     add_class<jwks_provider_class>,        // JwksProvider
+    add_function<verify_revocation_list_function>,
+    add_function<revocation_signing_bytes_function>,
     add_exception<manifest_verification_error>,
     add_exception<revocation_verification_error>,
     add_function<verify_manifest_json_function>,
     add_function<compute_aid_jkt_function>,
     add_class<session_bundle_builder_class>,  // SessionBundleBuilder
     add_function<verify_session_bundle_function>,
+    add_class<spki_pin_verifier_class>,  // SpkiPinVerifier
+    add_function<compute_spki_hash_function>,
 };
 
 }  // namespace

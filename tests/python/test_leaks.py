@@ -173,3 +173,33 @@ def failing_handshake_calls():
 
 def test_failing_handshake_calls_keep_memory_flat():
     assert grows_by(failing_handshake_calls, 5_000, 500) < SLACK
+JTI = "6f1c2a7e-8d3b-4c5a-9e0f-1a2b3c4d5e6f"
+REVOCATIONS = AGENT.sign_revocation_list([{"jti": JTI, "reason": "r"}])
+
+
+def revocation_and_pinning_calls():
+    # Success and failure paths of revocation lists, SPKI pins and renewal requests.
+    listed = AGENT.sign_revocation_list([{"jti": JTI, "revoked_at": 1, "reason": "lost"}])
+    zelk.verify_revocation_list(listed, AGENT.aid)
+    zelk.revocation_signing_bytes(listed)
+    for call in (lambda: zelk.verify_revocation_list(REVOCATIONS, AGENT.aid, 2**62),
+                 lambda: zelk.verify_revocation_list(REVOCATIONS[:-2], AGENT.aid),
+                 lambda: zelk.verify_revocation_list(REVOCATIONS, "aid:x"),
+                 lambda: zelk.revocation_signing_bytes("[]"),
+                 lambda: AGENT.sign_revocation_list([{"jti": "bad"}]),
+                 lambda: AGENT.sign_revocation_list([{"jti": JTI, "revoked_at": "x"}]),
+                 lambda: zelk.compute_spki_hash(b"\x30\x03\x02\x01\x01"),
+                 lambda: zelk.SpkiPinVerifier([b"x" * 31]),
+                 lambda: zelk.SpkiPinVerifier([[300] * 32]),
+                 lambda: AGENT.process_renewal_request(
+                     AGENT.build_renewal_request("a.b.c"), 2**62, 60),
+                 lambda: AGENT.process_renewal_request('{"x":1}', 2**62, 60)):
+        try:
+            call()
+        except (ValueError, TypeError, OverflowError, RuntimeError):
+            pass
+    zelk.SpkiPinVerifier([bytes(32)] * 4).len
+
+
+def test_revocation_pinning_and_renewal_keep_memory_flat():
+    assert grows_by(revocation_and_pinning_calls, 10_000, 1_000) < SLACK

@@ -27,11 +27,14 @@ REGISTERED = {
     "verify_manifest_json", "compute_aid_jkt",
     "TctStore",
     "SessionBundleBuilder", "verify_session_bundle",
+    "verify_revocation_list", "revocation_signing_bytes",
+    "SpkiPinVerifier", "compute_spki_hash",
 }
 
 CLASSES_WITHOUT_CONSTRUCTOR = ["ZelkAgent", "InitiatorSession", "ResponderSession", "TctIdentity",
                                "DelegationVerified"]
-CLASSES = CLASSES_WITHOUT_CONSTRUCTOR + ["TctStore", "JwksProvider", "SessionBundleBuilder"]
+CLASSES = CLASSES_WITHOUT_CONSTRUCTOR + ["TctStore", "JwksProvider", "SessionBundleBuilder",
+                                        "SpkiPinVerifier"]
 EXCEPTIONS = ["ManifestVerificationError", "RevocationVerificationError"]
 
 Py_TPFLAGS_BASETYPE = 1 << 10
@@ -114,7 +117,8 @@ def test_zelk_agent_shape():
     assert agent_cls.generate.__doc__ and agent_cls.from_seed.__doc__
     public = {n for n in vars(agent_cls) if not n.startswith("__")}
     assert public == {"generate", "from_seed", "aid", "build_manifest", "new_session",
-                      "new_responder", "verify_tct", "verify_tct_cached"}
+                      "new_responder", "verify_tct", "verify_tct_cached", "sign_revocation_list",
+                      "build_renewal_request", "process_renewal_request"}
     assert agent_cls.new_session.__text_signature__ == "($self, jwks=None, trust_anchors=None)"
     assert agent_cls.new_responder.__text_signature__ == "($self, jwks=None, trust_anchors=None)"
 
@@ -191,6 +195,19 @@ def test_session_bundle_shapes():
         "(bundle_envelope_json, verifier_aid, now_unix_secs=None, revocation_check=None)")
     assert fn.__module__ == "zelk" and fn.__self__ is None
     assert "fails open" in fn.__doc__
+    assert agent_cls.sign_revocation_list.__text_signature__ == (
+        "($self, entries, expires_in_secs=None)")
+
+
+@pytest.mark.parametrize("name, signature", [
+    ("verify_revocation_list", "(envelope_json, expected_issuer_aid, now_unix_secs=None)"),
+    ("revocation_signing_bytes", "(envelope_json)"),
+    ("compute_spki_hash", "(cert_der)"),
+])
+def test_module_function_shape(name, signature):
+    fn = getattr(zelk, name)
+    assert fn.__text_signature__ == signature
+    assert fn.__module__ == "zelk" and fn.__self__ is None and fn.__doc__
 
 
 def test_result_class_properties():

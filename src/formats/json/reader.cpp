@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <system_error>
 
-#include "formats/json/pow10.hpp"
 #include "formats/json/utf8.hpp"
 
 namespace zelk::json {
@@ -141,11 +142,12 @@ bool Reader::parse_colon() {
 }
 
 // ---- numbers ------------------------------------------------------------------------------------
-// The digits go into a 64-bit significand while they fit; integer digits beyond that scale by ten,
-// fraction digits beyond that are dropped. The result is significand * 10^exponent computed with
-// one rounding step, which is not always the nearest double (kept so messages match).
+// Integers are taken digit by digit. A float's text, once its syntax is checked, is converted as a
+// whole to the correctly rounded double (what RFC 8785 peers read); the digits kept in a 64-bit
+// significand and the decimal exponent only tell an overflow from an underflow.
 
 bool Reader::parse_number(Number& out) {
+  number_start_ = pos_;
   bool negative = false;
   if (byte() == '-') {
     ++pos_;
@@ -257,25 +259,23 @@ bool Reader::parse_exponent(bool negative, std::uint64_t significand, std::int64
 
 bool Reader::finish_float(bool negative, std::uint64_t significand, std::int64_t exponent,
                           Number& out) {
-  double f = static_cast<double>(significand);
-  for (;;) {
-    const std::uint64_t magnitude = exponent < 0 ? 0 - static_cast<std::uint64_t>(exponent)
-                                                 : static_cast<std::uint64_t>(exponent);
-    if (magnitude <= 308) {
-      if (exponent >= 0) {
-        f *= kPow10[magnitude];
-        if (std::isinf(f)) return syntax_before("number out of range");
-      } else {
-        f /= kPow10[magnitude];
-      }
-      break;
-    }
-    if (f == 0.0) break;
-    if (exponent >= 0) return syntax_before("number out of range");
-    f /= 1e308;
-    exponent += 308;
+  const char* first = text_.data() + number_start_;
+  const char* last = text_.data() + pos_;
+  double f = 0.0;
+  const auto [end, ec] = std::from_chars(first, last, f);
+  if (ec == std::errc::result_out_of_range) {
+    // Out of range either way: beyond the largest double (refused) or below the smallest
+    // subnormal (zero). significand * 10^exponent has at least one non-zero digit here.
+    std::int64_t decimal_exponent = exponent;
+    for (std::uint64_t s = significand; s >= 10; s /= 10) ++decimal_exponent;
+    if (decimal_exponent >= 0) return syntax_before("number out of range");
+    f = 0.0;
+  } else if (ec != std::errc() || end != last) {
+    return syntax_before("invalid number");  // not reached: the syntax was checked above
   }
-  out = {.kind = Number::Kind::Float, .real = negative ? -f : f};
+  // from_chars keeps the sign itself; an underflow takes it from the text.
+  if (ec == std::errc::result_out_of_range && negative) f = -0.0;
+  out = {.kind = Number::Kind::Float, .real = f};
   return true;
 }
 

@@ -134,6 +134,7 @@ class Reader {
 
   std::string_view text_;
   std::size_t pos_;
+  std::size_t number_start_ = 0;  // where the number being parsed began, sign included
   int depth_left_ = kMaxDepth;
   bool failed_ = false;
   bool repeated_name_ = false;

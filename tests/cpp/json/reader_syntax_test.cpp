@@ -155,14 +155,24 @@ TEST(ReaderSyntax, NumberKinds) {
   EXPECT_EQ(parse_value("18446744073709551615")->as_pos_int(), UINT64_MAX);
 }
 
-// The reader's float conversion (kept as it is, not always correctly rounded).
+// Every float reads as the correctly rounded double of its text (ties to even); underflow gives
+// zero of the text's sign.
 TEST(ReaderSyntax, FloatValues) {
   const struct {
-    const char* text;
+    std::string text;
     double value;
   } cases[] = {
-      {"9007199254740993.0", 9007199254740994.0},
-      {"123456789012345680000", 1.2345678901234567e20},
+      {"9007199254740993.0", 9007199254740992.0},
+      {"9007199254740995.0", 9007199254740996.0},
+      {"123456789012345680000", 1.2345678901234568e20},
+      {"333333333.3333333", 333333333.3333333},
+      {"1.0000000000000001e+23", 1.0000000000000001e23},
+      {"2.2250738585072011e-308", 2.225073858507201e-308},
+      {"2.4703282292062328e-324", 5e-324},
+      {"2.4703282292062327e-324", 0.0},
+      {"1.7976931348623158e308", 1.7976931348623157e308},
+      {"0.12345678901234567890123", 0.12345678901234568},
+      {"1" + std::string(400, '0') + "e-400", 1.0},
       {"18446744073709551616", 1.8446744073709552e19},
       {"1.5", 1.5},
       {"-2.5e-10", -2.5e-10},
@@ -180,9 +190,14 @@ TEST(ReaderSyntax, FloatValues) {
     ASSERT_EQ(v->kind(), Value::Kind::Float) << c.text;
     EXPECT_EQ(v->as_float(), c.value) << c.text;
   }
-  // Long fraction digits past 64 bits are dropped, not rounded.
-  EXPECT_EQ(parse_value("0.12345678901234567890123")->as_float(), 12345678901234567890.0 / 1e20);
   EXPECT_TRUE(std::signbit(parse_value("-1e-400")->as_float()));
+  EXPECT_TRUE(std::signbit(parse_value("-2.4703282292062327e-324")->as_float()));
+  // Beyond the largest double, also once rounded, is refused; the halfway point rounds up.
+  for (const char* text : {"1.7976931348623159e308", "1e309", "-1e309", "1e99999999999"}) {
+    auto v = parse_value(text);
+    ASSERT_FALSE(v.has_value()) << text;
+    EXPECT_TRUE(v.error().message == "number out of range") << text << ": " << v.error().message;
+  }
 }
 
 TEST(ReaderSyntax, Strings) {
