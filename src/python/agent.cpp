@@ -1,5 +1,6 @@
 #include "python/agent.hpp"
 
+#include "python/delegation.hpp"
 #include "python/runtime/binder.hpp"
 #include "python/runtime/convert.hpp"
 
@@ -13,8 +14,10 @@ PyMethodDef g_agent_methods[] = {
     // new_session, new_responder go here.
     agent_verify_tct_method(),
     agent_verify_tct_cached_method(),
-    // build_delegation, issue_tct_for_delegatee, sign_revocation_list, build_renewal_request,
-    // process_renewal_request follow here, in this order, as they are implemented.
+    agent_build_delegation_method(),
+    agent_issue_tct_for_delegatee_method(),
+    // sign_revocation_list, build_renewal_request, process_renewal_request follow here, in this
+    // order, as they are implemented.
     kEndOfMethods,
 };
 

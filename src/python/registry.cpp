@@ -1,6 +1,7 @@
 #include "python/registry.hpp"
 
 #include "python/agent.hpp"
+#include "python/delegation.hpp"
 #include "python/manifest.hpp"
 #include "python/results.hpp"
 #include "python/revocation.hpp"
@@ -16,8 +17,10 @@ const AddEntry kModuleEntries[] = {
     add_class<tct_identity_class>,         // TctIdentity
     add_class<tct_store_class>,            // TctStore
     add_class<delegation_verified_class>,  // DelegationVerified
+    add_function<verify_delegation_function>,
     add_exception<manifest_verification_error>,
     add_exception<revocation_verification_error>,
+    add_function<verify_delegation_multihop_function>,
     add_function<verify_manifest_json_function>,
     add_function<compute_aid_jkt_function>,
 };

@@ -25,6 +25,7 @@ REGISTERED = {
     "ManifestVerificationError", "RevocationVerificationError",
     "verify_manifest_json", "compute_aid_jkt",
     "TctStore",
+    "verify_delegation", "verify_delegation_multihop",
 }
 
 CLASSES_WITHOUT_CONSTRUCTOR = ["ZelkAgent", "TctIdentity", "DelegationVerified"]
@@ -111,7 +112,27 @@ def test_zelk_agent_shape():
     assert agent_cls.generate.__doc__ and agent_cls.from_seed.__doc__
     public = {n for n in vars(agent_cls) if not n.startswith("__")}
     assert public == {"generate", "from_seed", "aid", "build_manifest", "verify_tct",
-                      "verify_tct_cached"}
+                      "verify_tct_cached", "build_delegation", "issue_tct_for_delegatee"}
+    # Methods keep the class's order.
+    methods = [n for n in vars(agent_cls) if not n.startswith("__") and n != "aid"]
+    assert methods == ["generate", "from_seed", "build_manifest", "verify_tct",
+                       "verify_tct_cached", "build_delegation", "issue_tct_for_delegatee"]
+
+
+@pytest.mark.parametrize("owner, name, signature", [
+    ("ZelkAgent", "build_delegation",
+     "($self, voucher_token, delegatee_aid, scope, ttl_secs=None)"),
+    ("ZelkAgent", "issue_tct_for_delegatee", "($self, verified, ttl_secs=None)"),
+    (None, "verify_delegation", "(delegation_token, verifier_aid, revoked_jtis=None)"),
+    (None, "verify_delegation_multihop",
+     "(delegation_token, verifier_aid, max_delegation_hops=..., revoked_jtis=None)"),
+])
+def test_delegation_text_signatures(owner, name, signature):
+    obj = getattr(getattr(zelk, owner) if owner else zelk, name)
+    assert obj.__text_signature__ == signature
+    assert obj.__doc__.strip()
+    if owner is None:
+        assert obj.__module__ == "zelk" and obj.__self__ is None
 
 
 def test_result_class_properties():
