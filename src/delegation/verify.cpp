@@ -173,14 +173,16 @@ std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
   const std::string_view text = as_text(*payload);
   if (std::optional<std::string> problem = json::check_duplicate_keys(text))
     return fail(DelegationError::claims_malformed(std::move(*problem)));
+  auto claims = decode_delegation_claims(text);
+  if (claims) return std::move(*claims);
+  // An undeclared top-level member is reported before any other reading error. A strict read
+  // that succeeds has none, so only a failed read needs the generic value to look for one.
   if (auto value = json::parse_value(text)) {
     if (auto undeclared =
             json::find_undeclared_member(kDelegationClaimsName, *value, kDelegationClaimNames))
       return fail(DelegationError::unknown_field(std::move(undeclared->name)));
   }
-  auto claims = decode_delegation_claims(text);
-  if (!claims) return fail(delegation_claims_read_error(claims.error()));
-  return std::move(*claims);
+  return fail(delegation_claims_read_error(claims.error()));
 }
 
 std::expected<DelegationClaims, DelegationError> verify_delegation_hop_jws(std::string_view token) {
