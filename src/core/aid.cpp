@@ -19,8 +19,9 @@ std::unexpected<AidError> unsupported(std::string_view method) {
 }
 
 // Length, alphabet and canonical decoding of the identifier, in that order.
-std::expected<Bytes, AidError> check_identifier(std::string_view id, std::size_t required,
-                                                std::size_t decoded) {
+[[nodiscard]] std::expected<Bytes, AidError> check_identifier(std::string_view id,
+                                                              std::size_t required,
+                                                              std::size_t decoded) {
   if (id.size() != required) return bad_length(id.size(), required);
   if (!is_b64url_alphabet(id)) return non_b64();
   auto bytes = b64url_decode(id);

@@ -15,11 +15,9 @@ namespace zelk {
 // Signs `payload` (taken over) into an envelope of version "zelk/0.2" from the key's AID. The
 // signature covers the message identifier, the time, the sender and the canonical payload; the
 // only failure is a payload the canonical writer refuses ("serialization failed: ...").
-std::expected<ZelkEnvelope, json::CanonicalJsonError> sign_envelope(const SigningKey& key,
-                                                                    MessageType type,
-                                                                    json::Value payload,
-                                                                    const Uuid& message_id,
-                                                                    std::int64_t timestamp);
+[[nodiscard]] std::expected<ZelkEnvelope, json::CanonicalJsonError> sign_envelope(
+    const SigningKey& key, MessageType type, json::Value payload, const Uuid& message_id,
+    std::int64_t timestamp);
 
 // Why new_signed_envelope produced nothing. Random and Clock are broken invariants of the
 // platform, not faults of the caller.

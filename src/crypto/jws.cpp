@@ -18,6 +18,14 @@ std::expected<Bytes, CryptoError> decode_segment(std::string_view segment, const
   return std::move(*bytes);
 }
 
+// The typ member of a header value that is an object, when it is a string.
+std::optional<std::string_view> typ_member(const json::Value& header) {
+  if (!header.is_object()) return std::nullopt;
+  const json::Value* typ = header.as_object().find("typ");
+  if (typ == nullptr || !typ->is_string()) return std::nullopt;
+  return std::string_view(typ->as_string());
+}
+
 }  // namespace
 
 std::expected<JwsSegments, CryptoError> split_compact_jws(std::string_view token) {
@@ -33,18 +41,50 @@ std::expected<JwsSegments, CryptoError> split_compact_jws(std::string_view token
   return s;
 }
 
-std::expected<Bytes, CryptoError> verify_compact_jws(std::string_view token, const Aid& signer,
-                                                     std::string_view expected_typ) {
+std::expected<CompactJws, CryptoError> CompactJws::parse(std::string_view token) {
   auto segments = split_compact_jws(token);
   if (!segments) return std::unexpected(std::move(segments.error()));
-  auto header_bytes = decode_segment(segments->header, "header");
-  if (!header_bytes) return std::unexpected(std::move(header_bytes.error()));
-  auto payload = decode_segment(segments->payload, "payload");
-  if (!payload) return std::unexpected(std::move(payload.error()));
-  auto signature = decode_segment(segments->signature, "signature");
-  if (!signature) return std::unexpected(std::move(signature.error()));
+  CompactJws jws;
+  jws.text_.assign(token);
+  jws.header_len_ = segments->header.size();
+  jws.payload_len_ = segments->payload.size();
+  jws.header_ = decode_segment(segments->header, "header");
+  jws.payload_ = decode_segment(segments->payload, "payload");
+  jws.signature_ = decode_segment(segments->signature, "signature");
+  if (jws.header_)
+    if (auto header = json::parse_text(jws.header_text())) jws.header_json_ = std::move(*header);
+  if (jws.payload_)
+    if (auto payload = json::parse_text(jws.payload_text()))
+      jws.payload_json_ = std::move(*payload);
+  return jws;
+}
 
-  auto header = json::read_record<JwsHeader>(as_text(*header_bytes));
+JwsSegments CompactJws::segments() const {
+  const std::string_view text(text_);
+  return {text.substr(0, header_len_), text.substr(header_len_ + 1, payload_len_),
+          text.substr(header_len_ + payload_len_ + 2)};
+}
+
+std::string_view CompactJws::header_text() const {
+  return header_ ? as_text(*header_) : std::string_view();
+}
+
+std::string_view CompactJws::payload_text() const {
+  return payload_ ? as_text(*payload_) : std::string_view();
+}
+
+std::optional<std::string_view> CompactJws::typ_hint() const {
+  if (!header_json_) return std::nullopt;
+  return typ_member(header_json_->value);
+}
+
+std::expected<void, CryptoError> verify_compact_jws(const CompactJws& jws, const Aid& signer,
+                                                    std::string_view expected_typ) {
+  if (!jws.header_bytes()) return std::unexpected(jws.header_bytes().error());
+  if (!jws.payload_bytes()) return std::unexpected(jws.payload_bytes().error());
+  if (!jws.signature_bytes()) return std::unexpected(jws.signature_bytes().error());
+
+  auto header = json::read_record<JwsHeader>(jws.header_text(), jws.header_json());
   if (!header) return malformed("protected header: " + header.error().full());
   // The type is compared before any key or signature work.
   if (header->typ != expected_typ)
@@ -56,12 +96,22 @@ std::expected<Bytes, CryptoError> verify_compact_jws(std::string_view token, con
   auto key = verifying_key_from_aid(signer);
   if (!key) return std::unexpected(std::move(key.error()));
   // The signing input is the text as received, not a re-encoding.
-  const std::size_t input_len = segments->header.size() + 1 + segments->payload.size();
-  if (auto ok = verify_signature_bytes(*key, as_bytes(token.substr(0, input_len)), *signature); !ok)
+  if (auto ok = verify_signature_bytes(*key, as_bytes(jws.signing_input()), *jws.signature_bytes());
+      !ok)
     return std::unexpected(std::move(ok.error()));
-  auto value = json::parse_value(as_text(*payload));
-  if (!value || !value->is_object()) return malformed("payload is not a JSON object");
-  return std::move(*payload);
+  const json::ParsedText* payload = jws.payload_json();
+  if (payload == nullptr || !payload->value.is_object())
+    return malformed("payload is not a JSON object");
+  return {};
+}
+
+std::expected<Bytes, CryptoError> verify_compact_jws(std::string_view token, const Aid& signer,
+                                                     std::string_view expected_typ) {
+  auto jws = CompactJws::parse(token);
+  if (!jws) return std::unexpected(std::move(jws.error()));
+  if (auto ok = verify_compact_jws(*jws, signer, expected_typ); !ok)
+    return std::unexpected(std::move(ok.error()));
+  return *jws->payload_bytes();
 }
 
 std::expected<Bytes, CryptoError> decode_jws_payload_unverified(std::string_view token) {
@@ -74,10 +124,9 @@ std::optional<std::string> peek_jws_typ(std::string_view token) {
   auto header = b64url_decode(token.substr(0, token.find('.')));
   if (!header) return std::nullopt;
   auto value = json::parse_value(as_text(*header));
-  if (!value || !value->is_object()) return std::nullopt;
-  json::Value* typ = value->as_object().find("typ");
-  if (typ == nullptr || !typ->is_string()) return std::nullopt;
-  return std::move(typ->as_string());
+  if (!value) return std::nullopt;
+  if (std::optional<std::string_view> typ = typ_member(*value)) return std::string(*typ);
+  return std::nullopt;
 }
 
 std::string_view jws_alg(KeySuite suite) {

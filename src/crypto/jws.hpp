@@ -10,6 +10,7 @@
 #include "crypto/crypto_error.hpp"
 #include "crypto/keys.hpp"
 #include "formats/bytes.hpp"
+#include "formats/json/parse.hpp"
 #include "formats/json/record.hpp"
 #include "formats/json/value.hpp"
 
@@ -47,18 +48,81 @@ struct JwsSegments {
 
 // Malformed "expected exactly three non-empty segments" unless the token is three non-empty
 // pieces separated by full stops.
-std::expected<JwsSegments, CryptoError> split_compact_jws(std::string_view token);
+[[nodiscard]] std::expected<JwsSegments, CryptoError> split_compact_jws(std::string_view token);
 
-// The only signature check of tokens: shape, encodings, strict header, typ, alg for the signer's
+// A compact JWS taken apart once: split, each segment decoded, header and payload each parsed as
+// JSON. Pre-checks, the signature check and the strict claims read all work on this one form, so
+// a token's text is never decoded or parsed twice. Only the split can fail here; every other
+// problem is kept and reported by the step whose turn it is.
+//   auto jws = CompactJws::parse(token);
+//   if (!jws) ...;
+//   if (auto ok = verify_compact_jws(*jws, issuer, kTctTyp); !ok) ...;
+//   auto claims = read_claims<TctClaims>(*jws);
+class CompactJws {
+ public:
+  [[nodiscard]] static std::expected<CompactJws, CryptoError> parse(std::string_view token);
+
+  // The token as received.
+  const std::string& text() const { return text_; }
+  JwsSegments segments() const;
+  // "header.payload" as received: what the signature covers.
+  std::string_view signing_input() const {
+    return std::string_view(text_).substr(0, header_len_ + 1 + payload_len_);
+  }
+
+  // Each segment decoded, or Malformed "<segment> segment: <base64url error>".
+  const std::expected<Bytes, CryptoError>& header_bytes() const { return header_; }
+  const std::expected<Bytes, CryptoError>& payload_bytes() const { return payload_; }
+  const std::expected<Bytes, CryptoError>& signature_bytes() const { return signature_; }
+  // The payload bytes as text; empty when the payload did not decode.
+  std::string_view payload_text() const;
+  std::string_view header_text() const;
+
+  // The header and payload read as JSON; null when the segment did not decode or is not one JSON
+  // text.
+  const json::ParsedText* header_json() const { return header_json_ ? &*header_json_ : nullptr; }
+  const json::ParsedText* payload_json() const { return payload_json_ ? &*payload_json_ : nullptr; }
+  // The header's typ when the header is a JSON object with a string typ (the last one given);
+  // what a verifier looks at before deciding to pre-check the claims.
+  std::optional<std::string_view> typ_hint() const;
+
+ private:
+  CompactJws() = default;
+
+  std::string text_;
+  std::size_t header_len_ = 0;
+  std::size_t payload_len_ = 0;
+  std::expected<Bytes, CryptoError> header_;
+  std::expected<Bytes, CryptoError> payload_;
+  std::expected<Bytes, CryptoError> signature_;
+  std::optional<json::ParsedText> header_json_;
+  std::optional<json::ParsedText> payload_json_;
+};
+
+// The only signature check of tokens: segment encodings, strict header, typ, alg for the signer's
 // key kind, the signer's key, the signature over the segments as received, and last that the
-// payload is a JSON object. Returns the decoded payload bytes.
-std::expected<Bytes, CryptoError> verify_compact_jws(std::string_view token, const Aid& signer,
-                                                     std::string_view expected_typ);
+// payload is a JSON object.
+[[nodiscard]] std::expected<void, CryptoError> verify_compact_jws(const CompactJws& jws,
+                                                                  const Aid& signer,
+                                                                  std::string_view expected_typ);
+// The same from the text; returns the decoded payload bytes.
+[[nodiscard]] std::expected<Bytes, CryptoError> verify_compact_jws(std::string_view token,
+                                                                   const Aid& signer,
+                                                                   std::string_view expected_typ);
 
-// The decoded payload without any check beyond the token's shape.
-std::expected<Bytes, CryptoError> decode_jws_payload_unverified(std::string_view token);
+// A record read strictly from the payload, without any signature check (map or array form; the
+// messages carry their position).
+template <json::Record T>
+std::expected<T, json::JsonError> read_claims(const CompactJws& jws) {
+  return json::read_record<T>(jws.payload_text(), jws.payload_json());
+}
 
-// The header's typ when the first segment decodes to a JSON object with a string typ; never fails.
+// The decoded payload of a token's text without any check beyond its shape.
+[[nodiscard]] std::expected<Bytes, CryptoError> decode_jws_payload_unverified(
+    std::string_view token);
+
+// The header's typ when the first segment of a token's text decodes to a JSON object with a
+// string typ; never fails.
 std::optional<std::string> peek_jws_typ(std::string_view token);
 
 // "EdDSA" for an Ed25519 key, "ES256" for a P-256 key.
@@ -68,12 +132,13 @@ std::string_view jws_alg(KeySuite suite);
 std::string jws_header_text(KeySuite suite, std::string_view typ);
 
 // A token over payload bytes the caller has already put into canonical form.
-std::string sign_compact_jws(const SigningKey& key, std::string_view typ, ByteView payload);
+[[nodiscard]] std::string sign_compact_jws(const SigningKey& key, std::string_view typ,
+                                           ByteView payload);
 
 // A token whose payload is the canonical form of `claims`; a canonical writer failure is
 // Malformed "claims canonicalization: " + its message.
-std::expected<std::string, CryptoError> encode_compact_jws(const SigningKey& key,
-                                                           std::string_view typ,
-                                                           const json::Value& claims);
+[[nodiscard]] std::expected<std::string, CryptoError> encode_compact_jws(const SigningKey& key,
+                                                                         std::string_view typ,
+                                                                         const json::Value& claims);
 
 }  // namespace zelk

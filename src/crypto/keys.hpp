@@ -62,7 +62,7 @@ class VerifyingKey {
 };
 
 // P-256 AIDs give PublicKey, Ed25519 AIDs AidKey, both carrying "signature error".
-std::expected<VerifyingKey, CryptoError> verifying_key_from_aid(const Aid& aid);
+[[nodiscard]] std::expected<VerifyingKey, CryptoError> verifying_key_from_aid(const Aid& aid);
 // Any 32 bytes that decode to a point of the curve; otherwise PublicKey "signature error".
 std::expected<VerifyingKey, CryptoError> ed25519_key_from_bytes(ByteView key32);
 // A SEC1 compressed (33 bytes, tag 2 or 3) or uncompressed (65 bytes, tag 4) P-256 point on the
@@ -74,8 +74,9 @@ Bytes public_key_bytes(const VerifyingKey& key);
 // A raw 64-byte signature over the whole message: strict RFC 8032 Ed25519, or P-256 ECDSA over
 // SHA-256 of the message with r and s in 1..n-1 (a high s is accepted). Any refusal is
 // Verification.
-std::expected<void, CryptoError> verify_signature_bytes(const VerifyingKey& key, ByteView message,
-                                                        ByteView signature);
+[[nodiscard]] std::expected<void, CryptoError> verify_signature_bytes(const VerifyingKey& key,
+                                                                      ByteView message,
+                                                                      ByteView signature);
 
 // RFC 7638 thumbprint: 43 base64url characters.
 std::expected<std::string, CryptoError> jwk_thumbprint(const VerifyingKey& key);

@@ -33,8 +33,8 @@ const EC_GROUP* p256_group() {
   return group;
 }
 
-// An OpenSSL key holding the uncompressed point; nullptr when OpenSSL refuses it.
-EVP_PKEY* make_p256_pkey(std::array<std::uint8_t, 65>& uncompressed) {
+// An OpenSSL key holding the uncompressed point; empty when OpenSSL refuses it.
+ossl::UniquePtr<EVP_PKEY> make_p256_pkey(std::array<std::uint8_t, 65>& uncompressed) {
   ossl::UniquePtr<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
   if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1) return nullptr;
   char group_name[] = "prime256v1";
@@ -44,8 +44,10 @@ EVP_PKEY* make_p256_pkey(std::array<std::uint8_t, 65>& uncompressed) {
                                         uncompressed.size()),
       OSSL_PARAM_construct_end()};
   EVP_PKEY* pkey = nullptr;
-  if (EVP_PKEY_fromdata(ctx.get(), &pkey, EVP_PKEY_PUBLIC_KEY, params) != 1) return nullptr;
-  return pkey;
+  const int made = EVP_PKEY_fromdata(ctx.get(), &pkey, EVP_PKEY_PUBLIC_KEY, params);
+  ossl::UniquePtr<EVP_PKEY> held(pkey);
+  if (made != 1) return nullptr;
+  return held;
 }
 
 // r or s: a big-endian integer in 1..n-1. Public values, so an ordinary comparison will do.
@@ -140,12 +142,12 @@ std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded) {
                          key.uncompressed_.data(), key.uncompressed_.size(),
                          nullptr) != key.uncompressed_.size())
     crypto_detail::invariant_failure("P-256 point encoding failed");
-  EVP_PKEY* pkey = make_p256_pkey(key.uncompressed_);
-  if (pkey == nullptr) {
+  ossl::UniquePtr<EVP_PKEY> pkey = make_p256_pkey(key.uncompressed_);
+  if (!pkey) {
     ERR_clear_error();
     return bad_public_key();
   }
-  key.pkey_ = std::shared_ptr<evp_pkey_st>(pkey, EVP_PKEY_free);
+  key.pkey_ = std::move(pkey);  // shared from here on, freed by the same deleter
   return key;
 }
 

@@ -12,6 +12,7 @@ namespace zelk {
 // not looked at), the key named by the aid, the canonical form, the signature, the proof of
 // possession and the identity hint rules. The first failure decides. The aid is compared with
 // nothing but the key it yields itself.
-std::expected<void, ManifestError> verify_manifest(const Manifest& manifest, std::int64_t now);
+[[nodiscard]] std::expected<void, ManifestError> verify_manifest(const Manifest& manifest,
+                                                                 std::int64_t now);
 
 }  // namespace zelk

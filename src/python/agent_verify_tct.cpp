@@ -30,7 +30,7 @@ const RevokedJtiSet* set_or_null(const std::optional<RevokedJtiSet>& set) {
   return set ? &*set : nullptr;
 }
 
-Result<OwnedRef> verify_tct(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> verify_tct(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kVerifyTct, call));
   ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
   ZELK_PY_TRY(std::string_view token, arg(args, 0, to_text));
@@ -42,7 +42,7 @@ Result<OwnedRef> verify_tct(BorrowedRef self, Call call) {
   return wrap_tct_identity(std::move(identity));
 }
 
-Result<OwnedRef> verify_tct_cached(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> verify_tct_cached(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kVerifyTctCached, call));
   ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
   ZELK_PY_TRY(std::string_view token, arg(args, 0, to_text));

@@ -39,7 +39,7 @@ std::string_view code_of(const ManifestError& error) {
   return kMalformedCode;
 }
 
-Result<OwnedRef> verify_manifest_json(Call call) {
+[[nodiscard]] Result<OwnedRef> verify_manifest_json(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kVerifyManifestJson, call));
   ZELK_PY_TRY(std::string_view text, arg(args, 0, to_text));
   ZELK_PY_TRY(std::optional<std::int64_t> given_now, optional_arg(args, 1, to_i64));

@@ -66,8 +66,7 @@ Result<TctIdentity> tct_store_verify(const Agent& agent, std::string_view token,
   std::string aud;
   ZELK_PY_TRY(TctIdentity verified,
               verify_tct_and_grant(agent, token, required_grant, expected_audience, revoked, &aud));
-  // The verifier has just read the same bytes that decode_tct_claims would read again, so its
-  // `aud` is the one the claims hold.
+  // `aud` is the one the verified claims hold.
   CachedTct entry{.peer_aid = verified.peer_aid,
                   .grants = verified.grants,
                   .jti = verified.jti,

@@ -1,5 +1,6 @@
-// The one road of TCT verification from Python: decode the claims to learn the issuer, verify
-// the token with the core verifier, then require the asked grant.
+// The one road of TCT verification from Python: take the token apart once, read its claims to
+// learn the issuer, verify that same parsed token with the core verifier, then require the
+// asked grant.
 #include "python/tct_verify.hpp"
 
 #include <algorithm>
@@ -118,11 +119,18 @@ std::string missing_grant_message(std::string_view required_grant,
   return out;
 }
 
-Result<TctClaims> decode_tct_claims(std::string_view token) {
-  auto payload = decode_jws_payload_unverified(token);
-  if (!payload)
-    return fail(PyError::value_error("malformed TCT compact JWS: " + payload.error().message()));
-  auto claims = read_tct_claims(as_text(*payload));
+Result<CompactJws> parse_tct(std::string_view token) {
+  auto jws = CompactJws::parse(token);
+  if (!jws)
+    return fail(PyError::value_error("malformed TCT compact JWS: " + jws.error().message()));
+  if (!jws->payload_bytes())
+    return fail(PyError::value_error("malformed TCT compact JWS: " +
+                                     jws->payload_bytes().error().message()));
+  return std::move(*jws);
+}
+
+Result<TctClaims> decode_tct_claims(const CompactJws& token) {
+  auto claims = read_claims<TctClaims>(token);
   if (!claims) return fail(PyError::value_error("invalid TCT claims: " + claims.error().full()));
   return std::move(*claims);
 }
@@ -131,7 +139,8 @@ Result<TctIdentity> verify_tct_and_grant(const Agent& agent, std::string_view to
                                          std::string_view required_grant,
                                          std::optional<std::string_view> expected_audience,
                                          const RevokedJtiSet* revoked, std::string* aud_out) {
-  ZELK_PY_TRY(TctClaims decoded, decode_tct_claims(token));
+  ZELK_PY_TRY(CompactJws jws, parse_tct(token));
+  ZELK_PY_TRY(TctClaims decoded, decode_tct_claims(jws));
   std::optional<Aid> given_audience;
   if (expected_audience) {
     ZELK_PY_TRY(given_audience, expected_audience_aid(*expected_audience));
@@ -150,11 +159,11 @@ Result<TctIdentity> verify_tct_and_grant(const Agent& agent, std::string_view to
       .now = now,
       .revocation = revoked != nullptr ? &check : nullptr,
   };
-  auto verified = verify_tct_jws(token, options);
+  auto verified = verify_tct_jws(jws, options);
   if (!verified)
     return fail(PyError::runtime_error("TCT verification failed: " + verified.error().message()));
 
-  TctClaims& claims = verified->claims;
+  TctClaims claims = std::move(*verified).take_claims();
   if (std::find(claims.grants.begin(), claims.grants.end(), required_grant) == claims.grants.end())
     return fail(PyError::runtime_error(missing_grant_message(required_grant, claims.grants)));
   if (aud_out != nullptr) *aud_out = claims.aud.text();

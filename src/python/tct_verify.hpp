@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/jws.hpp"
 #include "python/agent.hpp"
 #include "python/results.hpp"
 #include "python/runtime/error.hpp"
@@ -13,20 +14,22 @@
 
 namespace zelk::py {
 
+// A presented TCT taken apart once, for decoding and verification alike. ValueError
+// "malformed TCT compact JWS: ..." when the token does not split or its payload does not decode.
+Result<CompactJws> parse_tct(std::string_view token);
+
 // The token's claims read strictly but without any signature check. ValueError
-// "malformed TCT compact JWS: ..." when the token does not split or its payload does not decode,
 // "invalid TCT claims: ..." when the payload is not a TctClaims record.
-Result<TctClaims> decode_tct_claims(std::string_view token);
+Result<TctClaims> decode_tct_claims(const CompactJws& token);
 
 // Full verification of a presented TCT against the system clock, addressed to
 // `expected_audience` (parsed as an AID) or by default to the agent itself, with the issuer taken
 // from the token's own `iss`; then `required_grant` must be among its grants. `revoked`, when
 // given (also empty), is consulted last. When `aud_out` is given it receives the verified `aud`.
-Result<TctIdentity> verify_tct_and_grant(const Agent& agent, std::string_view token,
-                                         std::string_view required_grant,
-                                         std::optional<std::string_view> expected_audience,
-                                         const RevokedJtiSet* revoked,
-                                         std::string* aud_out = nullptr);
+[[nodiscard]] Result<TctIdentity> verify_tct_and_grant(
+    const Agent& agent, std::string_view token, std::string_view required_grant,
+    std::optional<std::string_view> expected_audience, const RevokedJtiSet* revoked,
+    std::string* aud_out = nullptr);
 
 // "TCT does not grant '<grant>'; grants: [\"a\", \"b\"]", each held grant quoted and escaped.
 std::string missing_grant_message(std::string_view required_grant,

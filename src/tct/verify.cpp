@@ -4,11 +4,24 @@
 #include <utility>
 
 #include "core/envelope.hpp"
-#include "crypto/jws.hpp"
 #include "crypto/keys.hpp"
 #include "formats/json/parse.hpp"
 #include "formats/json/strict_members.hpp"
 #include "formats/saturating.hpp"
+
+template <>
+struct zelk::VerifierOf<zelk::TctClaims> {
+  static VerifiedTct make(const CompactJws& token, TctClaims claims) {
+    return {token.text(), std::move(claims)};
+  }
+};
+
+template <>
+struct zelk::VerifierOf<zelk::GrantVoucherClaims> {
+  static VerifiedGrantVoucher make(const CompactJws& token, GrantVoucherClaims claims) {
+    return {token.text(), std::move(claims)};
+  }
+};
 
 namespace zelk {
 namespace {
@@ -22,33 +35,45 @@ std::unexpected<TctError> fail(Kind kind) {
 // Only a token that says it is of the expected type has its claims looked at before the
 // signature: repeated members at any depth, then undeclared top-level members. Any other type is
 // left to the signature step, which refuses it.
-std::optional<TctError> precheck_claims(std::string_view token, std::string_view typ,
+std::optional<TctError> precheck_claims(const CompactJws& token, std::string_view typ,
                                         std::string_view record_name,
                                         std::span<const std::string_view> names) {
-  const std::optional<std::string> found = peek_jws_typ(token);
+  const std::optional<std::string_view> found = token.typ_hint();
   if (!found || *found != typ) return std::nullopt;
-  auto payload = decode_jws_payload_unverified(token);
-  if (!payload) return TctError::wrap(std::move(payload.error()));
-  const std::string_view text = as_text(*payload);
-  if (std::optional<std::string> problem = json::check_duplicate_keys(text))
-    return TctError::claims_malformed(std::move(*problem));
-  auto value = json::parse_value(text);
-  if (!value) return std::nullopt;
-  if (auto undeclared = json::find_undeclared_member(record_name, *value, names))
+  if (!token.payload_bytes()) return TctError::wrap(token.payload_bytes().error());
+  const json::ParsedText* payload = token.payload_json();
+  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
+  if (payload == nullptr || payload->repeated_names) {
+    if (std::optional<std::string> problem = json::check_duplicate_keys(token.payload_text()))
+      return TctError::claims_malformed(std::move(*problem));
+  }
+  if (payload == nullptr) return std::nullopt;
+  if (auto undeclared = json::find_undeclared_member(record_name, payload->value, names))
     return TctError::unknown_field(std::move(undeclared->name));
   return std::nullopt;
 }
 
+// The steps every token kind shares: pre-check, signature, strict claims.
+template <typename Claims>
+[[nodiscard]] std::expected<Claims, TctError> checked_claims(const CompactJws& token,
+                                                             const Aid& issuer,
+                                                             std::string_view typ) {
+  using Info = json::RecordInfo<Claims>;
+  if (auto refused = precheck_claims(token, typ, json::RecordTraits<Claims>::name, Info::names))
+    return std::unexpected(std::move(*refused));
+  if (auto ok = verify_compact_jws(token, issuer, typ); !ok)
+    return std::unexpected(TctError::wrap(std::move(ok.error())));
+  auto claims = read_claims<Claims>(token);
+  if (!claims) return std::unexpected(tct_claims_read_error(claims.error()));
+  return std::move(*claims);
+}
+
 }  // namespace
 
-std::expected<VerifiedTct, TctError> verify_tct_jws(std::string_view token,
+std::expected<VerifiedTct, TctError> verify_tct_jws(const CompactJws& token,
                                                     const TctVerifyOptions& options) {
-  if (auto refused = precheck_claims(token, kTctTyp, kTctClaimsName, kTctClaimNames))
-    return std::unexpected(std::move(*refused));
-  auto payload = verify_compact_jws(token, options.issuer, kTctTyp);
-  if (!payload) return std::unexpected(TctError::wrap(std::move(payload.error())));
-  auto claims = read_tct_claims(as_text(*payload));
-  if (!claims) return std::unexpected(tct_claims_read_error(claims.error()));
+  auto claims = checked_claims<TctClaims>(token, options.issuer, kTctTyp);
+  if (!claims) return std::unexpected(std::move(claims.error()));
 
   if (claims->ver != kProtocolVersion) return fail(Kind::UnsupportedVersion);
   if (claims->iss != options.issuer) return fail(Kind::IssuerMismatch);
@@ -69,22 +94,31 @@ std::expected<VerifiedTct, TctError> verify_tct_jws(std::string_view token,
 
   if (options.revocation != nullptr && *options.revocation && (*options.revocation)(claims->jti))
     return fail(Kind::JtiRevoked);
-  return VerifiedTct{std::string(token), std::move(*claims)};
+  return VerifierOf<TctClaims>::make(token, std::move(*claims));
 }
 
-std::expected<GrantVoucherClaims, TctError> verify_grant_voucher_jws(std::string_view token,
-                                                                     const Aid& issuer) {
-  if (auto refused = precheck_claims(token, kGrantVoucherTyp, kGrantVoucherClaimsName,
-                                     kGrantVoucherClaimNames))
-    return std::unexpected(std::move(*refused));
-  auto payload = verify_compact_jws(token, issuer, kGrantVoucherTyp);
-  if (!payload) return std::unexpected(TctError::wrap(std::move(payload.error())));
-  auto claims = read_grant_voucher_claims(as_text(*payload));
-  if (!claims) return std::unexpected(tct_claims_read_error(claims.error()));
+std::expected<VerifiedTct, TctError> verify_tct_jws(std::string_view token,
+                                                    const TctVerifyOptions& options) {
+  auto jws = CompactJws::parse(token);
+  if (!jws) return std::unexpected(TctError::wrap(std::move(jws.error())));
+  return verify_tct_jws(*jws, options);
+}
+
+std::expected<VerifiedGrantVoucher, TctError> verify_grant_voucher_jws(const CompactJws& token,
+                                                                       const Aid& issuer) {
+  auto claims = checked_claims<GrantVoucherClaims>(token, issuer, kGrantVoucherTyp);
+  if (!claims) return std::unexpected(std::move(claims.error()));
   if (claims->ver != kProtocolVersion) return fail(Kind::UnsupportedVersion);
   if (claims->iss != issuer) return fail(Kind::IssuerMismatch);
   if (claims->grants.empty()) return fail(Kind::EmptyGrants);
-  return std::move(*claims);
+  return VerifierOf<GrantVoucherClaims>::make(token, std::move(*claims));
+}
+
+std::expected<VerifiedGrantVoucher, TctError> verify_grant_voucher_jws(std::string_view token,
+                                                                       const Aid& issuer) {
+  auto jws = CompactJws::parse(token);
+  if (!jws) return std::unexpected(TctError::wrap(std::move(jws.error())));
+  return verify_grant_voucher_jws(*jws, issuer);
 }
 
 }  // namespace zelk

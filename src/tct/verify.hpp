@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "core/aid.hpp"
+#include "crypto/jws.hpp"
+#include "crypto/verified.hpp"
 #include "tct/claims.hpp"
 #include "tct/revocation_check.hpp"
 #include "tct/tct_error.hpp"
@@ -24,20 +26,24 @@ struct TctVerifyOptions {
   std::int64_t clock_skew_secs = 0;                   // widens both ends of the window
 };
 
-struct VerifiedTct {
-  std::string token;  // the presented text, byte for byte
-  TctClaims claims;
-};
+// Claims only the verifiers below produce.
+using VerifiedTct = Verified<TctClaims>;
+using VerifiedGrantVoucher = Verified<GrantVoucherClaims>;
 
 // Header typ, duplicate and undeclared claims (before any signature work), signature with the
 // issuer's key, strict claims, version, issuer, audience, validity (inclusive, saturating skew),
 // Manifest bound, grants, cnf, and last revocation.
-std::expected<VerifiedTct, TctError> verify_tct_jws(std::string_view token,
-                                                    const TctVerifyOptions& options);
+[[nodiscard]] std::expected<VerifiedTct, TctError> verify_tct_jws(const CompactJws& token,
+                                                                  const TctVerifyOptions& options);
+// The same from the text; a token that does not split fails as the signature check would.
+[[nodiscard]] std::expected<VerifiedTct, TctError> verify_tct_jws(std::string_view token,
+                                                                  const TctVerifyOptions& options);
 
 // The smaller set of checks of a grant voucher: the same pre-check, signature by `issuer`, strict
 // claims, version, issuer and non-empty grants. Times, subject and src_jti are left to callers.
-std::expected<GrantVoucherClaims, TctError> verify_grant_voucher_jws(std::string_view token,
-                                                                     const Aid& issuer);
+[[nodiscard]] std::expected<VerifiedGrantVoucher, TctError> verify_grant_voucher_jws(
+    const CompactJws& token, const Aid& issuer);
+[[nodiscard]] std::expected<VerifiedGrantVoucher, TctError> verify_grant_voucher_jws(
+    std::string_view token, const Aid& issuer);
 
 }  // namespace zelk

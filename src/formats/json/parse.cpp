@@ -14,6 +14,15 @@ std::expected<Value, JsonError> parse_value(std::string_view text) {
   return out;
 }
 
+std::expected<ParsedText, JsonError> parse_text(std::string_view text) {
+  Reader reader(text);
+  ParsedText out;
+  if (!reader.read_value(out.value) || !reader.finish())
+    return std::unexpected(reader.take_error());
+  out.repeated_names = reader.saw_repeated_name();
+  return out;
+}
+
 namespace {
 
 // The names met so far in the objects being scanned, innermost object last. Names live in one

@@ -14,6 +14,15 @@ namespace zelk::json {
 // The whole text as one generic value, with optional whitespace around it.
 std::expected<Value, JsonError> parse_value(std::string_view text);
 
+// A text read once into a value, for readers that look at it several times. `repeated_names`
+// tells that some object gave a name twice; the value then holds only the last one, so checks
+// that refuse repeats must go back to the text.
+struct ParsedText {
+  Value value;
+  bool repeated_names = false;
+};
+std::expected<ParsedText, JsonError> parse_text(std::string_view text);
+
 // Reads exactly one value from `reader` and refuses a name given twice in one object ("duplicate
 // field `NAME`", as soon as the repeated name is read). Whatever follows the value is not looked
 // at. Each object has its own set of names; names compare after unescaping.

@@ -711,7 +711,12 @@ bool Reader::read_object_members(Object& out) {
     if (!parse_colon()) return false;
     Value value;
     if (!read_value(value)) return false;
-    out.insert_or_assign(std::move(key), std::move(value));
+    if (Value* existing = out.find(key)) {
+      repeated_name_ = true;
+      *existing = std::move(value);
+    } else {
+      out.push_back_unchecked(std::move(key), std::move(value));
+    }
   }
   return end_object(cursor, true);
 }

@@ -95,6 +95,8 @@ class Reader {
   bool finish();
   std::size_t offset() const { return pos_; }
   std::string_view text() const { return text_; }
+  // True once read_value has met a name repeated in one object (and kept its last value).
+  bool saw_repeated_name() const { return repeated_name_; }
 
  private:
   bool at_end() const { return pos_ >= text_.size(); }
@@ -134,6 +136,7 @@ class Reader {
   std::size_t pos_;
   int depth_left_ = kMaxDepth;
   bool failed_ = false;
+  bool repeated_name_ = false;
   JsonError error_;
   std::string scratch_;
 };

@@ -56,6 +56,7 @@
 
 #include "formats/json/codec.hpp"
 #include "formats/json/error.hpp"
+#include "formats/json/parse.hpp"
 #include "formats/json/reader.hpp"
 #include "formats/json/value.hpp"
 #include "formats/json/value_reader.hpp"
@@ -440,6 +441,17 @@ std::expected<T, JsonError> read_record(std::string_view text) {
 template <Record T>
 std::expected<T, JsonError> record_from_value(const Value& value) {
   return from_value<T>(value);
+}
+
+// The same reading of a text that has already been parsed into `parsed` (null when it did not
+// parse). The value is read when it holds everything the text said; the text is read when it
+// repeated a name or the value is refused, so every failure is the text's, with its position.
+template <Record T>
+std::expected<T, JsonError> read_record(std::string_view text, const ParsedText* parsed) {
+  if (parsed != nullptr && !parsed->repeated_names) {
+    if (auto record = record_from_value<T>(parsed->value)) return record;
+  }
+  return read_json<T>(text);
 }
 
 // Compact JSON: members in declared order, absent optional members left out.

@@ -78,11 +78,11 @@ TEST_F(Verify, MintedTokensVerifyForBothSuites) {
           .issuer = signer->aid(), .expected_audience = who->aid(), .now = now};
       auto verified = verify_tct_jws(minted->tct, options);
       ASSERT_TRUE(verified.has_value()) << verified.error().message();
-      EXPECT_EQ(verified->token, minted->tct);
-      EXPECT_EQ(verified->claims, minted->claims);
+      EXPECT_EQ(verified->token(), minted->tct);
+      EXPECT_EQ(verified->claims(), minted->claims);
       auto voucher = verify_grant_voucher_jws(*minted->grant_voucher, signer->aid());
       ASSERT_TRUE(voucher.has_value()) << voucher.error().message();
-      EXPECT_EQ(voucher->src_jti, minted->claims.jti);
+      EXPECT_EQ(voucher->claims().src_jti, minted->claims.jti);
     }
   }
 }
@@ -102,10 +102,10 @@ TEST_F(Verify, HandWrittenTokenVerifiesAsReceived) {
   auto verified = verify_tct_jws(
       tct, {.issuer = issuer.aid(), .expected_audience = subject.aid(), .now = kNow});
   ASSERT_TRUE(verified.has_value()) << verified.error().message();
-  EXPECT_EQ(verified->token, tct);
-  EXPECT_EQ(verified->claims.jti.to_string(), kJti);
-  EXPECT_EQ(verified->claims.exp, kNow);
-  ASSERT_TRUE(verified->claims.ext.has_value());
+  EXPECT_EQ(verified->token(), tct);
+  EXPECT_EQ(verified->claims().jti.to_string(), kJti);
+  EXPECT_EQ(verified->claims().exp, kNow);
+  ASSERT_TRUE(verified->claims().ext.has_value());
   // A header in array form is the same header.
   const std::string array_header =
       test::forge(issuer, R"(["EdDSA","zelk-tct+jwt"])", claims().text());
@@ -484,8 +484,8 @@ TEST_F(Verify, GrantVoucherChecks) {
   };
   auto ok = verify_grant_voucher_jws(test::forge(issuer, header, v.text()), issuer.aid());
   ASSERT_TRUE(ok.has_value()) << ok.error().message();
-  EXPECT_EQ(ok->exp, 2);
-  EXPECT_EQ(ok->src_jti.to_string(), kJti);
+  EXPECT_EQ(ok->claims().exp, 2);
+  EXPECT_EQ(ok->claims().src_jti.to_string(), kJti);
 
   EXPECT_EQ(run(issuer, test::ClaimsText(v).set("grants", "[]")), "TCT grants must be non-empty");
   EXPECT_EQ(run(issuer, test::ClaimsText(v).set("ver", json_str("zelk/0.1"))),
