@@ -7,23 +7,20 @@
 #include <vector>
 
 #include "core/envelope.hpp"
-#include "crypto/jws.hpp"
 #include "crypto/keys.hpp"
 #include "formats/json/parse.hpp"
 #include "formats/json/strict_members.hpp"
-#include "tct/verify.hpp"
 
-namespace zelk {
-
-// Builds the result; the only maker of a VerifiedDelegation.
-class DelegationVerifier {
- public:
-  static VerifiedDelegation make(std::string_view token, DelegationClaims claims,
-                                 GrantVoucherClaims voucher) {
-    return VerifiedDelegation(std::string(token), std::move(claims), std::move(voucher));
+template <>
+struct zelk::VerifierOf<zelk::DelegationClaims> {
+  static VerifiedDelegation make(const CompactJws& token, DelegationClaims claims,
+                                 VerifiedGrantVoucher voucher) {
+    return VerifiedDelegation(Verified<DelegationClaims>(token.text(), std::move(claims)),
+                              std::move(voucher));
   }
 };
 
+namespace zelk {
 namespace {
 
 using Kind = DelegationError::Kind;
@@ -56,18 +53,41 @@ DelegationError from_voucher_error(TctError error) {
   }
 }
 
+// A readable typ other than ours is refused before anything else, even on a token that does not
+// split; an unreadable one is left to the signature check.
+std::optional<DelegationError> foreign_typ(std::optional<std::string_view> typ) {
+  if (!typ || *typ == kDelegationTyp) return std::nullopt;
+  return DelegationError::wrap(
+      CryptoError::typ_mismatch(std::string(kDelegationTyp), std::string(*typ)));
+}
+
+std::expected<CompactJws, DelegationError> parse_token(std::string_view token) {
+  auto jws = CompactJws::parse(token);
+  if (jws) return std::move(*jws);
+  if (auto refused = foreign_typ(peek_jws_typ(token))) return fail(std::move(*refused));
+  return fail(DelegationError::wrap(std::move(jws.error())));
+}
+
 // The signature of a token whose claims were read unverified; those claims are the verified ones
-// once it holds, since the signature covers the very payload segment they were read from.
-std::expected<void, DelegationError> verify_hop_signature(std::string_view token,
+// once it holds, since they were read from the very payload the signature covers.
+std::expected<void, DelegationError> verify_hop_signature(const CompactJws& token,
                                                           const DelegationClaims& claims) {
-  auto payload = verify_compact_jws(token, claims.iss, kDelegationTyp);
-  if (!payload) {
-    if (payload.error().kind == CryptoError::Kind::Verification)
-      return fail(Kind::SignatureInvalid);
-    return fail(DelegationError::wrap(std::move(payload.error())));
+  if (auto ok = verify_compact_jws(token, claims.iss, kDelegationTyp); !ok) {
+    if (ok.error().kind == CryptoError::Kind::Verification) return fail(Kind::SignatureInvalid);
+    return fail(DelegationError::wrap(std::move(ok.error())));
   }
   if (claims.ver != kProtocolVersion) return fail(Kind::UnsupportedVersion);
   return {};
+}
+
+// A chain entry: parsed, read and its signature checked.
+std::expected<DelegationClaims, DelegationError> verify_entry(std::string_view text) {
+  auto jws = parse_token(text);
+  if (!jws) return fail(std::move(jws.error()));
+  auto claims = decode_delegation_unverified(*jws);
+  if (!claims) return fail(std::move(claims.error()));
+  if (auto ok = verify_hop_signature(*jws, *claims); !ok) return fail(std::move(ok.error()));
+  return std::move(*claims);
 }
 
 // What a chain walk keeps of each hop: its issuer and identifier.
@@ -77,25 +97,24 @@ struct DelegationHop {
 };
 
 std::expected<VerifiedDelegation, DelegationError> verify_single_hop(
-    std::string_view token, DelegationClaims unverified, const DelegationVerifyOptions& options) {
-  if (auto ok = verify_hop_signature(token, unverified); !ok) return fail(std::move(ok.error()));
-  DelegationClaims& h = unverified;
+    const CompactJws& token, DelegationClaims h, const DelegationVerifyOptions& options) {
+  if (auto ok = verify_hop_signature(token, h); !ok) return fail(std::move(ok.error()));
   if (h.aud != options.verifier) return fail(Kind::AudienceMismatch);
   if (h.exp < options.now) return fail(Kind::Expired);
   if (!h.voucher) return fail(Kind::VoucherInvalid);
   auto voucher = verify_hop_voucher(*h.voucher, h.iss, options.verifier, options.now);
   if (!voucher) return fail(std::move(voucher.error()));
-  if (h.exp > voucher->exp) return fail(Kind::Expired);
-  if (!within(h.scope, voucher->grants)) return fail(Kind::ScopeExceedsGrant);
+  const GrantVoucherClaims& v = voucher->claims();
+  if (h.exp > v.exp) return fail(Kind::Expired);
+  if (!within(h.scope, v.grants)) return fail(Kind::ScopeExceedsGrant);
   if (auto ok = check_delegation_hop(h, options.verifier); !ok) return fail(std::move(ok.error()));
-  if (options.revocation != nullptr && *options.revocation &&
-      (*options.revocation)(voucher->src_jti))
+  if (options.revocation != nullptr && *options.revocation && (*options.revocation)(v.src_jti))
     return fail(Kind::SourceRevoked);
-  return DelegationVerifier::make(token, std::move(h), std::move(*voucher));
+  return VerifierOf<DelegationClaims>::make(token, std::move(h), std::move(*voucher));
 }
 
 std::expected<VerifiedDelegation, DelegationError> verify_chain(
-    std::string_view token, DelegationClaims outer, const DelegationVerifyOptions& options) {
+    const CompactJws& token, DelegationClaims outer, const DelegationVerifyOptions& options) {
   const std::vector<std::string>& chain = *outer.chain;
   const std::size_t n = chain.size();
   // n + 2 <= max_hops, written so that neither side can wrap.
@@ -109,10 +128,10 @@ std::expected<VerifiedDelegation, DelegationError> verify_chain(
   hops.reserve(n + 1);
   std::optional<DelegationClaims> entry;  // the claims of the chain entry being walked
   DelegationClaims previous;
-  std::optional<GrantVoucherClaims> root;
+  std::optional<VerifiedGrantVoucher> root;
   for (std::size_t i = 0; i <= n; ++i) {
     if (i < n) {
-      auto hop = verify_delegation_hop_jws(chain[i]);
+      auto hop = verify_entry(chain[i]);
       if (!hop) return fail(std::move(hop.error()));
       entry = std::move(*hop);
     } else if (auto ok = verify_hop_signature(token, outer); !ok) {
@@ -130,8 +149,8 @@ std::expected<VerifiedDelegation, DelegationError> verify_chain(
       if (!h.voucher) return fail(Kind::VoucherInvalid);
       auto voucher = verify_hop_voucher(*h.voucher, h.iss, options.verifier, options.now);
       if (!voucher) return fail(std::move(voucher.error()));
-      if (h.exp > voucher->exp) return fail(Kind::Expired);
-      if (!within(h.scope, voucher->grants)) return fail(Kind::ScopeExceedsGrant);
+      if (h.exp > voucher->claims().exp) return fail(Kind::Expired);
+      if (!within(h.scope, voucher->claims().grants)) return fail(Kind::ScopeExceedsGrant);
       root = std::move(*voucher);
     } else {
       if (h.voucher) return fail(Kind::VoucherInvalid);
@@ -151,56 +170,60 @@ std::expected<VerifiedDelegation, DelegationError> verify_chain(
     if (i < n) previous = std::move(*entry);
   }
 
-  if (options.revocation != nullptr && *options.revocation && (*options.revocation)(root->src_jti))
+  if (options.revocation != nullptr && *options.revocation &&
+      (*options.revocation)(root->claims().src_jti))
     return fail(Kind::SourceRevoked);
   if (options.hop_revocation != nullptr && *options.hop_revocation) {
     for (const DelegationHop& hop : hops)
       if ((*options.hop_revocation)(hop.issuer, hop.jti)) return fail(Kind::SourceRevoked);
   }
-  return DelegationVerifier::make(token, std::move(outer), std::move(*root));
+  return VerifierOf<DelegationClaims>::make(token, std::move(outer), std::move(*root));
 }
 
 }  // namespace
 
 std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
-    std::string_view token) {
-  // A readable typ must be ours; an unreadable one is left to the signature check.
-  if (std::optional<std::string> typ = peek_jws_typ(token); typ && *typ != kDelegationTyp)
-    return fail(DelegationError::wrap(
-        CryptoError::typ_mismatch(std::string(kDelegationTyp), std::move(*typ))));
-  auto payload = decode_jws_payload_unverified(token);
-  if (!payload) return fail(DelegationError::wrap(std::move(payload.error())));
-  const std::string_view text = as_text(*payload);
-  if (std::optional<std::string> problem = json::check_duplicate_keys(text))
-    return fail(DelegationError::claims_malformed(std::move(*problem)));
-  auto claims = decode_delegation_claims(text);
+    const CompactJws& token) {
+  if (auto refused = foreign_typ(token.typ_hint())) return fail(std::move(*refused));
+  if (!token.payload_bytes()) return fail(DelegationError::wrap(token.payload_bytes().error()));
+  const json::ParsedText* payload = token.payload_json();
+  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
+  if (payload == nullptr || payload->repeated_names) {
+    if (std::optional<std::string> problem = json::check_duplicate_keys(token.payload_text()))
+      return fail(DelegationError::claims_malformed(std::move(*problem)));
+  }
+  auto claims = read_claims<DelegationClaims>(token);
   if (claims) return std::move(*claims);
-  // An undeclared top-level member is reported before any other reading error. A strict read
-  // that succeeds has none, so only a failed read needs the generic value to look for one.
-  if (auto value = json::parse_value(text)) {
-    if (auto undeclared =
-            json::find_undeclared_member(kDelegationClaimsName, *value, kDelegationClaimNames))
+  // An undeclared top-level member is reported before any other reading error; a strict read
+  // that succeeds has none.
+  if (payload != nullptr) {
+    if (auto undeclared = json::find_undeclared_member(kDelegationClaimsName, payload->value,
+                                                       kDelegationClaimNames))
       return fail(DelegationError::unknown_field(std::move(undeclared->name)));
   }
   return fail(delegation_claims_read_error(claims.error()));
 }
 
-std::expected<DelegationClaims, DelegationError> verify_delegation_hop_jws(std::string_view token) {
-  auto claims = decode_delegation_unverified(token);
-  if (!claims) return fail(std::move(claims.error()));
-  if (auto ok = verify_hop_signature(token, *claims); !ok) return fail(std::move(ok.error()));
-  return std::move(*claims);
+std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
+    std::string_view token) {
+  auto jws = parse_token(token);
+  if (!jws) return fail(std::move(jws.error()));
+  return decode_delegation_unverified(*jws);
 }
 
-std::expected<GrantVoucherClaims, DelegationError> verify_hop_voucher(std::string_view voucher,
-                                                                      const Aid& delegator,
-                                                                      const Aid& verifier,
-                                                                      std::int64_t now) {
-  auto claims = verify_grant_voucher_jws(voucher, verifier);
-  if (!claims) return fail(from_voucher_error(std::move(claims.error())));
-  if (claims->sub != delegator) return fail(Kind::VoucherInvalid);
-  if (claims->exp < now) return fail(Kind::Expired);
-  return std::move(*claims);
+std::expected<DelegationClaims, DelegationError> verify_delegation_hop_jws(std::string_view token) {
+  return verify_entry(token);
+}
+
+std::expected<VerifiedGrantVoucher, DelegationError> verify_hop_voucher(std::string_view voucher,
+                                                                        const Aid& delegator,
+                                                                        const Aid& verifier,
+                                                                        std::int64_t now) {
+  auto verified = verify_grant_voucher_jws(voucher, verifier);
+  if (!verified) return fail(from_voucher_error(std::move(verified.error())));
+  if (verified->claims().sub != delegator) return fail(Kind::VoucherInvalid);
+  if (verified->claims().exp < now) return fail(Kind::Expired);
+  return std::move(*verified);
 }
 
 std::expected<void, DelegationError> check_delegation_hop(const DelegationClaims& claims,
@@ -218,16 +241,18 @@ std::expected<void, DelegationError> check_delegation_hop(const DelegationClaims
 
 std::expected<VerifiedDelegation, DelegationError> verify_delegation_token(
     std::string_view token, const DelegationVerifyOptions& options) {
-  auto unverified = decode_delegation_unverified(token);
+  auto jws = parse_token(token);
+  if (!jws) return fail(std::move(jws.error()));
+  auto unverified = decode_delegation_unverified(*jws);
   if (!unverified) return fail(std::move(unverified.error()));
   if (!unverified->chain) {
     if (options.max_hops == 0 && unverified->jti)
       return fail(DelegationError::claims_malformed("jti claim requires multi-hop opt-in"));
-    return verify_single_hop(token, std::move(*unverified), options);
+    return verify_single_hop(*jws, std::move(*unverified), options);
   }
   if (options.max_hops == 0) return fail(Kind::MultiHopUnsupported);
-  if (unverified->chain->empty()) return verify_single_hop(token, std::move(*unverified), options);
-  return verify_chain(token, std::move(*unverified), options);
+  if (unverified->chain->empty()) return verify_single_hop(*jws, std::move(*unverified), options);
+  return verify_chain(*jws, std::move(*unverified), options);
 }
 
 }  // namespace zelk

@@ -7,11 +7,14 @@
 #include <string_view>
 
 #include "core/aid.hpp"
+#include "crypto/jws.hpp"
+#include "crypto/verified.hpp"
 #include "delegation/claims.hpp"
 #include "delegation/delegation_error.hpp"
 #include "formats/uuid.hpp"
 #include "tct/claims.hpp"
 #include "tct/revocation_check.hpp"
+#include "tct/verify.hpp"
 
 namespace zelk {
 
@@ -30,34 +33,36 @@ struct DelegationVerifyOptions {
   const HopRevocationCheck* hop_revocation = nullptr;  // consulted with each hop of a chain
 };
 
-// A delegation token that passed verification. Only the verifier makes one.
+// A delegation token that passed verification, with the root voucher that authorised it. Only
+// the verifier makes one.
 class VerifiedDelegation {
  public:
-  const std::string& token() const { return token_; }         // the presented text, byte for byte
-  const DelegationClaims& claims() const { return claims_; }  // the outer token's claims
-  const GrantVoucherClaims& voucher() const { return voucher_; }  // the root voucher's claims
+  const std::string& token() const { return delegation_.token(); }         // as presented
+  const DelegationClaims& claims() const { return delegation_.claims(); }  // the outer token's
+  const GrantVoucherClaims& voucher() const { return voucher_.claims(); }  // the root voucher's
 
  private:
-  VerifiedDelegation(std::string token, DelegationClaims claims, GrantVoucherClaims voucher)
-      : token_(std::move(token)), claims_(std::move(claims)), voucher_(std::move(voucher)) {}
-  friend class DelegationVerifier;
+  friend struct VerifierOf<DelegationClaims>;
+  VerifiedDelegation(Verified<DelegationClaims> delegation, VerifiedGrantVoucher voucher)
+      : delegation_(std::move(delegation)), voucher_(std::move(voucher)) {}
 
-  std::string token_;
-  DelegationClaims claims_;
-  GrantVoucherClaims voucher_;
+  Verified<DelegationClaims> delegation_;
+  VerifiedGrantVoucher voucher_;
 };
 
 // The claims of a delegation token without any signature check: header typ, payload decoding,
 // repeated members at any depth, undeclared top-level members, then the strict read.
 [[nodiscard]] std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
     std::string_view token);
+[[nodiscard]] std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
+    const CompactJws& token);
 
 // One hop's claims, signed by the key of its own `iss` and of the supported version.
 [[nodiscard]] std::expected<DelegationClaims, DelegationError> verify_delegation_hop_jws(
     std::string_view token);
 
 // A voucher issued and signed by the verifier to `delegator`, not expired at `now`.
-[[nodiscard]] std::expected<GrantVoucherClaims, DelegationError> verify_hop_voucher(
+[[nodiscard]] std::expected<VerifiedGrantVoucher, DelegationError> verify_hop_voucher(
     std::string_view voucher, const Aid& delegator, const Aid& verifier, std::int64_t now);
 
 // The rules every hop obeys: audience, no self-delegation, non-empty scope, cnf of the subject.

@@ -42,17 +42,22 @@ std::unexpected<DelegationError> refuse(Kind kind) {
 // The voucher's claims as its holder reads them: no signature or expiry check (the grantor checks
 // both when the delegation comes back), but the same strict reading as a verifier's.
 std::expected<GrantVoucherClaims, DelegationError> read_held_voucher(std::string_view token) {
-  auto payload = decode_jws_payload_unverified(token);
-  if (!payload) return std::unexpected(DelegationError::wrap(std::move(payload.error())));
-  const std::string_view text = as_text(*payload);
-  if (std::optional<std::string> problem = json::check_duplicate_keys(text))
-    return std::unexpected(DelegationError::claims_malformed(std::move(*problem)));
-  if (auto value = json::parse_value(text)) {
-    if (auto undeclared =
-            json::find_undeclared_member(kGrantVoucherClaimsName, *value, kGrantVoucherClaimNames))
+  auto jws = CompactJws::parse(token);
+  if (!jws) return std::unexpected(DelegationError::wrap(std::move(jws.error())));
+  if (!jws->payload_bytes())
+    return std::unexpected(DelegationError::wrap(jws->payload_bytes().error()));
+  const json::ParsedText* payload = jws->payload_json();
+  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
+  if (payload == nullptr || payload->repeated_names) {
+    if (std::optional<std::string> problem = json::check_duplicate_keys(jws->payload_text()))
+      return std::unexpected(DelegationError::claims_malformed(std::move(*problem)));
+  }
+  if (payload != nullptr) {
+    if (auto undeclared = json::find_undeclared_member(kGrantVoucherClaimsName, payload->value,
+                                                       kGrantVoucherClaimNames))
       return std::unexpected(DelegationError::unknown_field(std::move(undeclared->name)));
   }
-  auto claims = read_grant_voucher_claims(text);
+  auto claims = read_claims<GrantVoucherClaims>(*jws);
   if (!claims) {
     if (std::optional<std::string> name = json::unknown_field_name(claims.error()))
       return std::unexpected(DelegationError::unknown_field(std::move(*name)));

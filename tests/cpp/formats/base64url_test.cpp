@@ -63,5 +63,28 @@ TEST(Base64Url, EncodeLengthsAndRoundTrip) {
   EXPECT_EQ(b64url_decode(b64url_encode(all)), all);
 }
 
+TEST(Base64Url, EveryPositionIsChecked) {
+  // A bad character anywhere in a whole group or in either tail is found.
+  for (std::string_view base : {"Zm9vYmFy", "Zm9vYmE", "Zm9vYg"}) {
+    ASSERT_TRUE(b64url_decode(base).has_value()) << base;
+    for (std::size_t i = 0; i < base.size(); ++i) {
+      for (char bad : {'!', '+', '/', '.', '\xff'}) {
+        std::string text(base);
+        text[i] = bad;
+        auto got = b64url_decode(text);
+        ASSERT_FALSE(got.has_value()) << text;
+        EXPECT_EQ(got.error().message(), kBadChar) << text;
+      }
+    }
+  }
+  // The last character of a tail may carry no bits beyond the last byte.
+  constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  for (std::size_t v = 0; v < 64; ++v) {
+    EXPECT_EQ(b64url_decode("A" + std::string(1, kAlphabet[v])).has_value(), v % 16 == 0) << v;
+    EXPECT_EQ(b64url_decode("AA" + std::string(1, kAlphabet[v])).has_value(), v % 4 == 0) << v;
+  }
+}
+
 }  // namespace
 }  // namespace zelk
