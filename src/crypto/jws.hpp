@@ -57,7 +57,7 @@ struct JwsSegments {
 //   auto jws = CompactJws::parse(token);
 //   if (!jws) ...;
 //   if (auto ok = verify_compact_jws(*jws, issuer, kTctTyp); !ok) ...;
-//   auto claims = read_claims<TctClaims>(*jws);
+// Token kinds wrap it with their claims in ParsedToken below.
 class CompactJws {
  public:
   [[nodiscard]] static std::expected<CompactJws, CryptoError> parse(std::string_view token);
@@ -110,12 +110,31 @@ class CompactJws {
                                                                    const Aid& signer,
                                                                    std::string_view expected_typ);
 
-// A record read strictly from the payload, without any signature check (map or array form; the
-// messages carry their position).
-template <json::Record T>
-std::expected<T, json::JsonError> read_claims(const CompactJws& jws) {
-  return json::read_record<T>(jws.payload_text(), jws.payload_json());
-}
+// A compact JWS with its claims read strictly from the payload (map or array form; messages
+// carry their position) once, before any signature check. What token readers and verifiers
+// share: these claims are unverified, and only a verifier turns them into Verified<Claims>.
+template <json::Record Claims>
+class ParsedToken {
+ public:
+  // Fails only when the token does not split.
+  [[nodiscard]] static std::expected<ParsedToken, CryptoError> parse(std::string_view token) {
+    auto jws = CompactJws::parse(token);
+    if (!jws) return std::unexpected(std::move(jws.error()));
+    return ParsedToken(std::move(*jws));
+  }
+  explicit ParsedToken(CompactJws jws)
+      : jws_(std::move(jws)),
+        claims_(json::read_record<Claims>(jws_.payload_text(), jws_.payload_json())) {}
+
+  const CompactJws& jws() const { return jws_; }
+  const std::string& text() const { return jws_.text(); }
+  // Meaningful once the payload decoded; a verifier reports decoding first.
+  const std::expected<Claims, json::JsonError>& claims() const { return claims_; }
+
+ private:
+  CompactJws jws_;
+  std::expected<Claims, json::JsonError> claims_;
+};
 
 // The decoded payload of a token's text without any check beyond its shape.
 [[nodiscard]] std::expected<Bytes, CryptoError> decode_jws_payload_unverified(

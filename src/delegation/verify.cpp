@@ -13,9 +13,8 @@
 
 template <>
 struct zelk::VerifierOf<zelk::DelegationClaims> {
-  static VerifiedDelegation make(const CompactJws& token, DelegationClaims claims,
-                                 VerifiedGrantVoucher voucher) {
-    return VerifiedDelegation(Verified<DelegationClaims>(token.text(), std::move(claims)),
+  static VerifiedDelegation make(const ParsedDelegation& token, VerifiedGrantVoucher voucher) {
+    return VerifiedDelegation(Verified<DelegationClaims>(token.text(), *token.claims()),
                               std::move(voucher));
   }
 };
@@ -61,8 +60,8 @@ std::optional<DelegationError> foreign_typ(std::optional<std::string_view> typ) 
       CryptoError::typ_mismatch(std::string(kDelegationTyp), std::string(*typ)));
 }
 
-std::expected<CompactJws, DelegationError> parse_token(std::string_view token) {
-  auto jws = CompactJws::parse(token);
+std::expected<ParsedDelegation, DelegationError> parse_token(std::string_view token) {
+  auto jws = ParsedDelegation::parse(token);
   if (jws) return std::move(*jws);
   if (auto refused = foreign_typ(peek_jws_typ(token))) return fail(std::move(*refused));
   return fail(DelegationError::wrap(std::move(jws.error())));
@@ -70,9 +69,9 @@ std::expected<CompactJws, DelegationError> parse_token(std::string_view token) {
 
 // The signature of a token whose claims were read unverified; those claims are the verified ones
 // once it holds, since they were read from the very payload the signature covers.
-std::expected<void, DelegationError> verify_hop_signature(const CompactJws& token,
-                                                          const DelegationClaims& claims) {
-  if (auto ok = verify_compact_jws(token, claims.iss, kDelegationTyp); !ok) {
+std::expected<void, DelegationError> verify_hop_signature(const ParsedDelegation& token) {
+  const DelegationClaims& claims = *token.claims();
+  if (auto ok = verify_compact_jws(token.jws(), claims.iss, kDelegationTyp); !ok) {
     if (ok.error().kind == CryptoError::Kind::Verification) return fail(Kind::SignatureInvalid);
     return fail(DelegationError::wrap(std::move(ok.error())));
   }
@@ -81,13 +80,12 @@ std::expected<void, DelegationError> verify_hop_signature(const CompactJws& toke
 }
 
 // A chain entry: parsed, read and its signature checked.
-std::expected<DelegationClaims, DelegationError> verify_entry(std::string_view text) {
-  auto jws = parse_token(text);
-  if (!jws) return fail(std::move(jws.error()));
-  auto claims = decode_delegation_unverified(*jws);
-  if (!claims) return fail(std::move(claims.error()));
-  if (auto ok = verify_hop_signature(*jws, *claims); !ok) return fail(std::move(ok.error()));
-  return std::move(*claims);
+std::expected<ParsedDelegation, DelegationError> verify_entry(std::string_view text) {
+  auto token = parse_token(text);
+  if (!token) return fail(std::move(token.error()));
+  if (auto ok = check_delegation_unverified(*token); !ok) return fail(std::move(ok.error()));
+  if (auto ok = verify_hop_signature(*token); !ok) return fail(std::move(ok.error()));
+  return std::move(*token);
 }
 
 // What a chain walk keeps of each hop: its issuer and identifier.
@@ -97,8 +95,9 @@ struct DelegationHop {
 };
 
 std::expected<VerifiedDelegation, DelegationError> verify_single_hop(
-    const CompactJws& token, DelegationClaims h, const DelegationVerifyOptions& options) {
-  if (auto ok = verify_hop_signature(token, h); !ok) return fail(std::move(ok.error()));
+    const ParsedDelegation& token, const DelegationVerifyOptions& options) {
+  if (auto ok = verify_hop_signature(token); !ok) return fail(std::move(ok.error()));
+  const DelegationClaims& h = *token.claims();
   if (h.aud != options.verifier) return fail(Kind::AudienceMismatch);
   if (h.exp < options.now) return fail(Kind::Expired);
   if (!h.voucher) return fail(Kind::VoucherInvalid);
@@ -110,11 +109,12 @@ std::expected<VerifiedDelegation, DelegationError> verify_single_hop(
   if (auto ok = check_delegation_hop(h, options.verifier); !ok) return fail(std::move(ok.error()));
   if (options.revocation != nullptr && *options.revocation && (*options.revocation)(v.src_jti))
     return fail(Kind::SourceRevoked);
-  return VerifierOf<DelegationClaims>::make(token, std::move(h), std::move(*voucher));
+  return VerifierOf<DelegationClaims>::make(token, std::move(*voucher));
 }
 
 std::expected<VerifiedDelegation, DelegationError> verify_chain(
-    const CompactJws& token, DelegationClaims outer, const DelegationVerifyOptions& options) {
+    const ParsedDelegation& token, const DelegationVerifyOptions& options) {
+  const DelegationClaims& outer = *token.claims();
   const std::vector<std::string>& chain = *outer.chain;
   const std::size_t n = chain.size();
   // n + 2 <= max_hops, written so that neither side can wrap.
@@ -126,18 +126,18 @@ std::expected<VerifiedDelegation, DelegationError> verify_chain(
 
   std::vector<DelegationHop> hops;
   hops.reserve(n + 1);
-  std::optional<DelegationClaims> entry;  // the claims of the chain entry being walked
-  DelegationClaims previous;
+  std::optional<ParsedDelegation> entry;  // the chain entry being walked
+  std::optional<ParsedDelegation> previous;
   std::optional<VerifiedGrantVoucher> root;
   for (std::size_t i = 0; i <= n; ++i) {
     if (i < n) {
       auto hop = verify_entry(chain[i]);
       if (!hop) return fail(std::move(hop.error()));
       entry = std::move(*hop);
-    } else if (auto ok = verify_hop_signature(token, outer); !ok) {
+    } else if (auto ok = verify_hop_signature(token); !ok) {
       return fail(std::move(ok.error()));
     }
-    const DelegationClaims& h = i < n ? *entry : outer;
+    const DelegationClaims& h = i < n ? *entry->claims() : outer;
     if (auto ok = check_delegation_hop(h, options.verifier); !ok)
       return fail(std::move(ok.error()));
     if (!h.jti ||
@@ -153,10 +153,11 @@ std::expected<VerifiedDelegation, DelegationError> verify_chain(
       if (!within(h.scope, voucher->claims().grants)) return fail(Kind::ScopeExceedsGrant);
       root = std::move(*voucher);
     } else {
+      const DelegationClaims& p = *previous->claims();
       if (h.voucher) return fail(Kind::VoucherInvalid);
-      if (h.iss != previous.sub) return fail(Kind::VoucherInvalid);
-      if (h.exp > previous.exp) return fail(Kind::Expired);
-      if (!within(h.scope, previous.scope)) return fail(Kind::ScopeExceedsGrant);
+      if (h.iss != p.sub) return fail(Kind::VoucherInvalid);
+      if (h.exp > p.exp) return fail(Kind::Expired);
+      if (!within(h.scope, p.scope)) return fail(Kind::ScopeExceedsGrant);
     }
     if (i < n && h.chain) {
       const std::span<const std::string> before(chain.data(), i);
@@ -177,23 +178,22 @@ std::expected<VerifiedDelegation, DelegationError> verify_chain(
     for (const DelegationHop& hop : hops)
       if ((*options.hop_revocation)(hop.issuer, hop.jti)) return fail(Kind::SourceRevoked);
   }
-  return VerifierOf<DelegationClaims>::make(token, std::move(outer), std::move(*root));
+  return VerifierOf<DelegationClaims>::make(token, std::move(*root));
 }
 
 }  // namespace
 
-std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
-    const CompactJws& token) {
-  if (auto refused = foreign_typ(token.typ_hint())) return fail(std::move(*refused));
-  if (!token.payload_bytes()) return fail(DelegationError::wrap(token.payload_bytes().error()));
-  const json::ParsedText* payload = token.payload_json();
+std::expected<void, DelegationError> check_delegation_unverified(const ParsedDelegation& token) {
+  const CompactJws& jws = token.jws();
+  if (auto refused = foreign_typ(jws.typ_hint())) return fail(std::move(*refused));
+  if (!jws.payload_bytes()) return fail(DelegationError::wrap(jws.payload_bytes().error()));
+  const json::ParsedText* payload = jws.payload_json();
   // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
   if (payload == nullptr || payload->repeated_names) {
-    if (std::optional<std::string> problem = json::check_duplicate_keys(token.payload_text()))
+    if (std::optional<std::string> problem = json::check_duplicate_keys(jws.payload_text()))
       return fail(DelegationError::claims_malformed(std::move(*problem)));
   }
-  auto claims = read_claims<DelegationClaims>(token);
-  if (claims) return std::move(*claims);
+  if (token.claims()) return {};
   // An undeclared top-level member is reported before any other reading error; a strict read
   // that succeeds has none.
   if (payload != nullptr) {
@@ -201,18 +201,21 @@ std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
                                                        kDelegationClaimNames))
       return fail(DelegationError::unknown_field(std::move(undeclared->name)));
   }
-  return fail(delegation_claims_read_error(claims.error()));
+  return fail(delegation_claims_read_error(token.claims().error()));
 }
 
 std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
     std::string_view token) {
-  auto jws = parse_token(token);
-  if (!jws) return fail(std::move(jws.error()));
-  return decode_delegation_unverified(*jws);
+  auto parsed = parse_token(token);
+  if (!parsed) return fail(std::move(parsed.error()));
+  if (auto ok = check_delegation_unverified(*parsed); !ok) return fail(std::move(ok.error()));
+  return *parsed->claims();
 }
 
 std::expected<DelegationClaims, DelegationError> verify_delegation_hop_jws(std::string_view token) {
-  return verify_entry(token);
+  auto verified = verify_entry(token);
+  if (!verified) return fail(std::move(verified.error()));
+  return *verified->claims();
 }
 
 std::expected<VerifiedGrantVoucher, DelegationError> verify_hop_voucher(std::string_view voucher,
@@ -241,18 +244,18 @@ std::expected<void, DelegationError> check_delegation_hop(const DelegationClaims
 
 std::expected<VerifiedDelegation, DelegationError> verify_delegation_token(
     std::string_view token, const DelegationVerifyOptions& options) {
-  auto jws = parse_token(token);
-  if (!jws) return fail(std::move(jws.error()));
-  auto unverified = decode_delegation_unverified(*jws);
-  if (!unverified) return fail(std::move(unverified.error()));
-  if (!unverified->chain) {
-    if (options.max_hops == 0 && unverified->jti)
+  auto parsed = parse_token(token);
+  if (!parsed) return fail(std::move(parsed.error()));
+  if (auto ok = check_delegation_unverified(*parsed); !ok) return fail(std::move(ok.error()));
+  const DelegationClaims& claims = *parsed->claims();
+  if (!claims.chain) {
+    if (options.max_hops == 0 && claims.jti)
       return fail(DelegationError::claims_malformed("jti claim requires multi-hop opt-in"));
-    return verify_single_hop(*jws, std::move(*unverified), options);
+    return verify_single_hop(*parsed, options);
   }
   if (options.max_hops == 0) return fail(Kind::MultiHopUnsupported);
-  if (unverified->chain->empty()) return verify_single_hop(*jws, std::move(*unverified), options);
-  return verify_chain(*jws, std::move(*unverified), options);
+  if (claims.chain->empty()) return verify_single_hop(*parsed, options);
+  return verify_chain(*parsed, options);
 }
 
 }  // namespace zelk

@@ -33,6 +33,9 @@ struct DelegationVerifyOptions {
   const HopRevocationCheck* hop_revocation = nullptr;  // consulted with each hop of a chain
 };
 
+// A delegation token taken apart and its claims read once, before any signature check.
+using ParsedDelegation = ParsedToken<DelegationClaims>;
+
 // A delegation token that passed verification, with the root voucher that authorised it. Only
 // the verifier makes one.
 class VerifiedDelegation {
@@ -54,8 +57,9 @@ class VerifiedDelegation {
 // repeated members at any depth, undeclared top-level members, then the strict read.
 [[nodiscard]] std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
     std::string_view token);
-[[nodiscard]] std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(
-    const CompactJws& token);
+// The same checks on a parsed token, whose claims are then good to read.
+[[nodiscard]] std::expected<void, DelegationError> check_delegation_unverified(
+    const ParsedDelegation& token);
 
 // One hop's claims, signed by the key of its own `iss` and of the supported version.
 [[nodiscard]] std::expected<DelegationClaims, DelegationError> verify_delegation_hop_jws(

@@ -31,38 +31,33 @@ std::expected<Bytes, Base64UrlError> b64url_decode(std::string_view text) {
     return std::unexpected(Base64UrlError{Kind::PaddingForbidden});
   const std::size_t rem = text.size() % 4;
   if (rem == 1) return std::unexpected(Base64UrlError{Kind::InvalidCharacter});
-  const std::size_t groups = text.size() / 4;
-  Bytes out(groups * 3 + (rem ? rem - 1 : 0));
   const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t whole = text.size() / 4;
+  Bytes out(whole * 3 + (rem ? rem - 1 : 0));
   std::uint8_t* o = out.data();
-  // Four characters make three bytes. Every invalid character decodes to kInvalid, whose high
-  // bit no valid value has, so one test after the loop finds any of them.
-  std::uint32_t seen = 0;
-  for (std::size_t g = 0; g < groups; ++g, in += 4, o += 3) {
+  // Four characters make three bytes; any invalid character sets the high bit of `bad`.
+  std::uint32_t bad = 0;
+  for (std::size_t i = 0; i < whole; ++i, in += 4, o += 3) {
     const std::uint32_t a = kDecode[in[0]], b = kDecode[in[1]], c = kDecode[in[2]],
                         d = kDecode[in[3]];
-    seen |= a | b | c | d;
+    bad |= a | b | c | d;
     const std::uint32_t n = (a << 18) | (b << 12) | (c << 6) | d;
     o[0] = static_cast<std::uint8_t>(n >> 16);
     o[1] = static_cast<std::uint8_t>(n >> 8);
     o[2] = static_cast<std::uint8_t>(n);
   }
   // Leftover bits (4 after two characters, 2 after three) must be zero for a canonical text.
-  std::uint32_t leftover = 0;
-  if (rem == 2) {
+  std::uint32_t spare = 0;
+  if (rem != 0) {
     const std::uint32_t a = kDecode[in[0]], b = kDecode[in[1]];
-    seen |= a | b;
-    o[0] = static_cast<std::uint8_t>((a << 2) | (b >> 4));
-    leftover = b & 0x0F;
-  } else if (rem == 3) {
-    const std::uint32_t a = kDecode[in[0]], b = kDecode[in[1]], c = kDecode[in[2]];
-    seen |= a | b | c;
-    const std::uint32_t n = (a << 12) | (b << 6) | c;
-    o[0] = static_cast<std::uint8_t>(n >> 10);
-    o[1] = static_cast<std::uint8_t>(n >> 2);
-    leftover = c & 0x03;
+    const std::uint32_t c = rem == 3 ? kDecode[in[2]] : 0;
+    bad |= a | b | c;
+    const std::uint32_t n = (a << 18) | (b << 12) | (c << 6);
+    o[0] = static_cast<std::uint8_t>(n >> 16);
+    if (rem == 3) o[1] = static_cast<std::uint8_t>(n >> 8);
+    spare = rem == 2 ? (n >> 8) & 0xFFu : n & 0xFFu;
   }
-  if ((seen & 0x80) != 0 || leftover != 0)
+  if ((bad & 0x80u) != 0 || spare != 0)
     return std::unexpected(Base64UrlError{Kind::InvalidCharacter});
   return out;
 }

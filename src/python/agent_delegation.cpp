@@ -24,6 +24,7 @@
 #include "python/tct_envelope.hpp"
 #include "tct/claims.hpp"
 #include "tct/mint.hpp"
+#include "tct/verify.hpp"
 
 namespace zelk::py {
 namespace {
@@ -42,14 +43,15 @@ std::unexpected<DelegationError> refuse(Kind kind) {
 // The voucher's claims as its holder reads them: no signature or expiry check (the grantor checks
 // both when the delegation comes back), but the same strict reading as a verifier's.
 std::expected<GrantVoucherClaims, DelegationError> read_held_voucher(std::string_view token) {
-  auto jws = CompactJws::parse(token);
-  if (!jws) return std::unexpected(DelegationError::wrap(std::move(jws.error())));
-  if (!jws->payload_bytes())
-    return std::unexpected(DelegationError::wrap(jws->payload_bytes().error()));
-  const json::ParsedText* payload = jws->payload_json();
+  auto parsed = ParsedGrantVoucher::parse(token);
+  if (!parsed) return std::unexpected(DelegationError::wrap(std::move(parsed.error())));
+  const CompactJws& jws = parsed->jws();
+  if (!jws.payload_bytes())
+    return std::unexpected(DelegationError::wrap(jws.payload_bytes().error()));
+  const json::ParsedText* payload = jws.payload_json();
   // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
   if (payload == nullptr || payload->repeated_names) {
-    if (std::optional<std::string> problem = json::check_duplicate_keys(jws->payload_text()))
+    if (std::optional<std::string> problem = json::check_duplicate_keys(jws.payload_text()))
       return std::unexpected(DelegationError::claims_malformed(std::move(*problem)));
   }
   if (payload != nullptr) {
@@ -57,13 +59,13 @@ std::expected<GrantVoucherClaims, DelegationError> read_held_voucher(std::string
                                                        kGrantVoucherClaimNames))
       return std::unexpected(DelegationError::unknown_field(std::move(undeclared->name)));
   }
-  auto claims = read_claims<GrantVoucherClaims>(*jws);
+  const auto& claims = parsed->claims();
   if (!claims) {
     if (std::optional<std::string> name = json::unknown_field_name(claims.error()))
       return std::unexpected(DelegationError::unknown_field(std::move(*name)));
     return std::unexpected(DelegationError::claims_malformed("voucher: " + claims.error().full()));
   }
-  return std::move(*claims);
+  return *claims;
 }
 
 Result<Aid> parse_delegatee(std::string_view text) {

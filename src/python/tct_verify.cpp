@@ -119,28 +119,22 @@ std::string missing_grant_message(std::string_view required_grant,
   return out;
 }
 
-Result<CompactJws> parse_tct(std::string_view token) {
-  auto jws = CompactJws::parse(token);
-  if (!jws)
-    return fail(PyError::value_error("malformed TCT compact JWS: " + jws.error().message()));
-  if (!jws->payload_bytes())
-    return fail(PyError::value_error("malformed TCT compact JWS: " +
-                                     jws->payload_bytes().error().message()));
-  return std::move(*jws);
-}
-
-Result<TctClaims> decode_tct_claims(const CompactJws& token) {
-  auto claims = read_claims<TctClaims>(token);
-  if (!claims) return fail(PyError::value_error("invalid TCT claims: " + claims.error().full()));
-  return std::move(*claims);
+Result<ParsedTct> parse_tct(std::string_view token) {
+  auto parsed = ParsedTct::parse(token);
+  if (!parsed)
+    return fail(PyError::value_error("malformed TCT compact JWS: " + parsed.error().message()));
+  if (const auto& payload = parsed->jws().payload_bytes(); !payload)
+    return fail(PyError::value_error("malformed TCT compact JWS: " + payload.error().message()));
+  if (const auto& claims = parsed->claims(); !claims)
+    return fail(PyError::value_error("invalid TCT claims: " + claims.error().full()));
+  return std::move(*parsed);
 }
 
 Result<TctIdentity> verify_tct_and_grant(const Agent& agent, std::string_view token,
                                          std::string_view required_grant,
                                          std::optional<std::string_view> expected_audience,
                                          const RevokedJtiSet* revoked, std::string* aud_out) {
-  ZELK_PY_TRY(CompactJws jws, parse_tct(token));
-  ZELK_PY_TRY(TctClaims decoded, decode_tct_claims(jws));
+  ZELK_PY_TRY(ParsedTct parsed, parse_tct(token));
   std::optional<Aid> given_audience;
   if (expected_audience) {
     ZELK_PY_TRY(given_audience, expected_audience_aid(*expected_audience));
@@ -154,12 +148,12 @@ Result<TctIdentity> verify_tct_and_grant(const Agent& agent, std::string_view to
   ZELK_PY_TRY(std::int64_t now, system_now_secs());
 
   const TctVerifyOptions options{
-      .issuer = decoded.iss,
+      .issuer = parsed.claims()->iss,
       .expected_audience = audience,
       .now = now,
       .revocation = revoked != nullptr ? &check : nullptr,
   };
-  auto verified = verify_tct_jws(jws, options);
+  auto verified = verify_tct_jws(parsed, options);
   if (!verified)
     return fail(PyError::runtime_error("TCT verification failed: " + verified.error().message()));
 

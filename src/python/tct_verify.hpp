@@ -5,22 +5,19 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/jws.hpp"
 #include "python/agent.hpp"
 #include "python/results.hpp"
 #include "python/runtime/error.hpp"
 #include "tct/claims.hpp"
 #include "tct/revocation_check.hpp"
+#include "tct/verify.hpp"
 
 namespace zelk::py {
 
-// A presented TCT taken apart once, for decoding and verification alike. ValueError
-// "malformed TCT compact JWS: ..." when the token does not split or its payload does not decode.
-Result<CompactJws> parse_tct(std::string_view token);
-
-// The token's claims read strictly but without any signature check. ValueError
-// "invalid TCT claims: ..." when the payload is not a TctClaims record.
-Result<TctClaims> decode_tct_claims(const CompactJws& token);
+// A presented TCT taken apart and its claims read strictly, once, without any signature check.
+// ValueError "malformed TCT compact JWS: ..." when the token does not split or its payload does
+// not decode, "invalid TCT claims: ..." when the payload is not a TctClaims record.
+Result<ParsedTct> parse_tct(std::string_view token);
 
 // Full verification of a presented TCT against the system clock, addressed to
 // `expected_audience` (parsed as an AID) or by default to the agent itself, with the issuer taken

@@ -11,14 +11,14 @@
 
 template <>
 struct zelk::VerifierOf<zelk::TctClaims> {
-  static VerifiedTct make(const CompactJws& token, TctClaims claims) {
+  static VerifiedTct make(const ParsedTct& token, TctClaims claims) {
     return {token.text(), std::move(claims)};
   }
 };
 
 template <>
 struct zelk::VerifierOf<zelk::GrantVoucherClaims> {
-  static VerifiedGrantVoucher make(const CompactJws& token, GrantVoucherClaims claims) {
+  static VerifiedGrantVoucher make(const ParsedGrantVoucher& token, GrantVoucherClaims claims) {
     return {token.text(), std::move(claims)};
   }
 };
@@ -55,22 +55,21 @@ std::optional<TctError> precheck_claims(const CompactJws& token, std::string_vie
 
 // The steps every token kind shares: pre-check, signature, strict claims.
 template <typename Claims>
-[[nodiscard]] std::expected<Claims, TctError> checked_claims(const CompactJws& token,
-                                                             const Aid& issuer,
-                                                             std::string_view typ) {
+std::expected<Claims, TctError> checked_claims(const ParsedToken<Claims>& token, const Aid& issuer,
+                                               std::string_view typ) {
   using Info = json::RecordInfo<Claims>;
-  if (auto refused = precheck_claims(token, typ, json::RecordTraits<Claims>::name, Info::names))
+  if (auto refused =
+          precheck_claims(token.jws(), typ, json::RecordTraits<Claims>::name, Info::names))
     return std::unexpected(std::move(*refused));
-  if (auto ok = verify_compact_jws(token, issuer, typ); !ok)
+  if (auto ok = verify_compact_jws(token.jws(), issuer, typ); !ok)
     return std::unexpected(TctError::wrap(std::move(ok.error())));
-  auto claims = read_claims<Claims>(token);
-  if (!claims) return std::unexpected(tct_claims_read_error(claims.error()));
-  return std::move(*claims);
+  if (!token.claims()) return std::unexpected(tct_claims_read_error(token.claims().error()));
+  return *token.claims();
 }
 
 }  // namespace
 
-std::expected<VerifiedTct, TctError> verify_tct_jws(const CompactJws& token,
+std::expected<VerifiedTct, TctError> verify_tct_jws(const ParsedTct& token,
                                                     const TctVerifyOptions& options) {
   auto claims = checked_claims<TctClaims>(token, options.issuer, kTctTyp);
   if (!claims) return std::unexpected(std::move(claims.error()));
@@ -99,13 +98,13 @@ std::expected<VerifiedTct, TctError> verify_tct_jws(const CompactJws& token,
 
 std::expected<VerifiedTct, TctError> verify_tct_jws(std::string_view token,
                                                     const TctVerifyOptions& options) {
-  auto jws = CompactJws::parse(token);
-  if (!jws) return std::unexpected(TctError::wrap(std::move(jws.error())));
-  return verify_tct_jws(*jws, options);
+  auto parsed = ParsedTct::parse(token);
+  if (!parsed) return std::unexpected(TctError::wrap(std::move(parsed.error())));
+  return verify_tct_jws(*parsed, options);
 }
 
-std::expected<VerifiedGrantVoucher, TctError> verify_grant_voucher_jws(const CompactJws& token,
-                                                                       const Aid& issuer) {
+std::expected<VerifiedGrantVoucher, TctError> verify_grant_voucher_jws(
+    const ParsedGrantVoucher& token, const Aid& issuer) {
   auto claims = checked_claims<GrantVoucherClaims>(token, issuer, kGrantVoucherTyp);
   if (!claims) return std::unexpected(std::move(claims.error()));
   if (claims->ver != kProtocolVersion) return fail(Kind::UnsupportedVersion);
@@ -116,9 +115,9 @@ std::expected<VerifiedGrantVoucher, TctError> verify_grant_voucher_jws(const Com
 
 std::expected<VerifiedGrantVoucher, TctError> verify_grant_voucher_jws(std::string_view token,
                                                                        const Aid& issuer) {
-  auto jws = CompactJws::parse(token);
-  if (!jws) return std::unexpected(TctError::wrap(std::move(jws.error())));
-  return verify_grant_voucher_jws(*jws, issuer);
+  auto parsed = ParsedGrantVoucher::parse(token);
+  if (!parsed) return std::unexpected(TctError::wrap(std::move(parsed.error())));
+  return verify_grant_voucher_jws(*parsed, issuer);
 }
 
 }  // namespace zelk

@@ -26,6 +26,10 @@ struct TctVerifyOptions {
   std::int64_t clock_skew_secs = 0;                   // widens both ends of the window
 };
 
+// A TCT or grant voucher taken apart and read once, for any number of looks before verification.
+using ParsedTct = ParsedToken<TctClaims>;
+using ParsedGrantVoucher = ParsedToken<GrantVoucherClaims>;
+
 // Claims only the verifiers below produce.
 using VerifiedTct = Verified<TctClaims>;
 using VerifiedGrantVoucher = Verified<GrantVoucherClaims>;
@@ -33,7 +37,7 @@ using VerifiedGrantVoucher = Verified<GrantVoucherClaims>;
 // Header typ, duplicate and undeclared claims (before any signature work), signature with the
 // issuer's key, strict claims, version, issuer, audience, validity (inclusive, saturating skew),
 // Manifest bound, grants, cnf, and last revocation.
-[[nodiscard]] std::expected<VerifiedTct, TctError> verify_tct_jws(const CompactJws& token,
+[[nodiscard]] std::expected<VerifiedTct, TctError> verify_tct_jws(const ParsedTct& token,
                                                                   const TctVerifyOptions& options);
 // The same from the text; a token that does not split fails as the signature check would.
 [[nodiscard]] std::expected<VerifiedTct, TctError> verify_tct_jws(std::string_view token,
@@ -42,7 +46,7 @@ using VerifiedGrantVoucher = Verified<GrantVoucherClaims>;
 // The smaller set of checks of a grant voucher: the same pre-check, signature by `issuer`, strict
 // claims, version, issuer and non-empty grants. Times, subject and src_jti are left to callers.
 [[nodiscard]] std::expected<VerifiedGrantVoucher, TctError> verify_grant_voucher_jws(
-    const CompactJws& token, const Aid& issuer);
+    const ParsedGrantVoucher& token, const Aid& issuer);
 [[nodiscard]] std::expected<VerifiedGrantVoucher, TctError> verify_grant_voucher_jws(
     std::string_view token, const Aid& issuer);
 
