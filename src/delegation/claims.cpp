@@ -4,18 +4,11 @@
 #include "crypto/sha256.hpp"
 #include "formats/base64url.hpp"
 #include "formats/json/canonical.hpp"
-#include "formats/json/strict_members.hpp"
 
 namespace zelk {
 
 std::expected<DelegationClaims, json::JsonError> decode_delegation_claims(std::string_view text) {
   return json::read_record<DelegationClaims>(text);
-}
-
-DelegationError delegation_claims_read_error(const json::JsonError& error) {
-  if (std::optional<std::string> name = json::unknown_field_name(error))
-    return DelegationError::unknown_field(std::move(*name));
-  return DelegationError::claims_malformed(error.full());
 }
 
 json::Value delegation_claims_to_value(const DelegationClaims& claims) {

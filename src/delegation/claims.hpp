@@ -75,10 +75,6 @@ inline constexpr std::span<const std::string_view> kDelegationClaimNames =
 // Strict reading from JSON text (map or array form); messages carry the position suffix.
 std::expected<DelegationClaims, json::JsonError> decode_delegation_claims(std::string_view text);
 
-// How token readers report a failed claims read: UnknownField with the name when the error is an
-// unknown member (also one inside cnf), ClaimsMalformed with the whole message otherwise.
-DelegationError delegation_claims_read_error(const json::JsonError& error);
-
 // The claims as a value with absent optional members left out; its canonical form is the payload.
 json::Value delegation_claims_to_value(const DelegationClaims& claims);
 

@@ -8,8 +8,7 @@
 
 #include "core/envelope.hpp"
 #include "crypto/keys.hpp"
-#include "formats/json/parse.hpp"
-#include "formats/json/strict_members.hpp"
+#include "delegation/precheck.hpp"
 
 template <>
 struct zelk::VerifierOf<zelk::DelegationClaims> {
@@ -184,24 +183,8 @@ std::expected<VerifiedDelegation, DelegationError> verify_chain(
 }  // namespace
 
 std::expected<void, DelegationError> check_delegation_unverified(const ParsedDelegation& token) {
-  const CompactJws& jws = token.jws();
-  if (auto refused = foreign_typ(jws.typ_hint())) return fail(std::move(*refused));
-  if (!jws.payload_bytes()) return fail(DelegationError::wrap(jws.payload_bytes().error()));
-  const json::ParsedText* payload = jws.payload_json();
-  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
-  if (payload == nullptr || payload->repeated_names) {
-    if (std::optional<std::string> problem = json::check_duplicate_keys(jws.payload_text()))
-      return fail(DelegationError::claims_malformed(std::move(*problem)));
-  }
-  if (token.claims()) return {};
-  // An undeclared top-level member is reported before any other reading error; a strict read
-  // that succeeds has none.
-  if (payload != nullptr) {
-    if (auto undeclared = json::find_undeclared_member(kDelegationClaimsName, payload->value,
-                                                       kDelegationClaimNames))
-      return fail(DelegationError::unknown_field(std::move(undeclared->name)));
-  }
-  return fail(delegation_claims_read_error(token.claims().error()));
+  if (auto refused = foreign_typ(token.jws().typ_hint())) return fail(std::move(*refused));
+  return check_token_claims(token);
 }
 
 std::expected<DelegationClaims, DelegationError> decode_delegation_unverified(

@@ -9,10 +9,8 @@
 #include <vector>
 
 #include "core/envelope.hpp"
-#include "crypto/jws.hpp"
 #include "delegation/claims.hpp"
-#include "formats/json/parse.hpp"
-#include "formats/json/strict_members.hpp"
+#include "delegation/precheck.hpp"
 #include "formats/saturating.hpp"
 #include "python/agent.hpp"
 #include "python/clock.hpp"
@@ -45,27 +43,9 @@ std::unexpected<DelegationError> refuse(Kind kind) {
 std::expected<GrantVoucherClaims, DelegationError> read_held_voucher(std::string_view token) {
   auto parsed = ParsedGrantVoucher::parse(token);
   if (!parsed) return std::unexpected(DelegationError::wrap(std::move(parsed.error())));
-  const CompactJws& jws = parsed->jws();
-  if (!jws.payload_bytes())
-    return std::unexpected(DelegationError::wrap(jws.payload_bytes().error()));
-  const json::ParsedText* payload = jws.payload_json();
-  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
-  if (payload == nullptr || payload->repeated_names) {
-    if (std::optional<std::string> problem = json::check_duplicate_keys(jws.payload_text()))
-      return std::unexpected(DelegationError::claims_malformed(std::move(*problem)));
-  }
-  if (payload != nullptr) {
-    if (auto undeclared = json::find_undeclared_member(kGrantVoucherClaimsName, payload->value,
-                                                       kGrantVoucherClaimNames))
-      return std::unexpected(DelegationError::unknown_field(std::move(undeclared->name)));
-  }
-  const auto& claims = parsed->claims();
-  if (!claims) {
-    if (std::optional<std::string> name = json::unknown_field_name(claims.error()))
-      return std::unexpected(DelegationError::unknown_field(std::move(*name)));
-    return std::unexpected(DelegationError::claims_malformed("voucher: " + claims.error().full()));
-  }
-  return *claims;
+  if (auto ok = check_token_claims(*parsed, "voucher: "); !ok)
+    return std::unexpected(std::move(ok.error()));
+  return *parsed->claims();
 }
 
 Result<Aid> parse_delegatee(std::string_view text) {
