@@ -22,7 +22,21 @@ class KeyCache {
     std::lock_guard lock(mutex_);
     auto it = keys_.find(aid_text);
     if (it == keys_.end()) return std::nullopt;
-    return it->second;
+    return it->second.key;
+  }
+
+  std::optional<std::string> find_thumbprint(std::string_view aid_text) {
+    std::lock_guard lock(mutex_);
+    auto it = keys_.find(aid_text);
+    if (it == keys_.end() || it->second.jkt.empty()) return std::nullopt;
+    return it->second.jkt;
+  }
+
+  // Only for a key still held: an evicted one is derived again, thumbprint and all.
+  void set_thumbprint(std::string_view aid_text, const std::string& jkt) {
+    std::lock_guard lock(mutex_);
+    auto it = keys_.find(aid_text);
+    if (it != keys_.end()) it->second.jkt = jkt;
   }
 
   void insert(std::string_view aid_text, const VerifyingKey& key) {
@@ -31,13 +45,17 @@ class KeyCache {
     std::string& slot = order_[next_];
     if (!slot.empty()) keys_.erase(slot);
     slot.assign(aid_text);
-    keys_.emplace(slot, key);
+    keys_.emplace(slot, Entry{key, {}});
     next_ = (next_ + 1) % kCapacity;
   }
 
  private:
+  struct Entry {
+    VerifyingKey key;
+    std::string jkt;  // empty until first asked for
+  };
   std::mutex mutex_;
-  std::unordered_map<std::string, VerifyingKey, TransparentHash, std::equal_to<>> keys_;
+  std::unordered_map<std::string, Entry, TransparentHash, std::equal_to<>> keys_;
   std::array<std::string, kCapacity> order_;  // insertion ring: the oldest entry is evicted
   std::size_t next_ = 0;
 };
@@ -55,6 +73,14 @@ std::optional<VerifyingKey> cached_verifying_key(std::string_view aid_text) {
 
 void remember_verifying_key(std::string_view aid_text, const VerifyingKey& key) {
   cache().insert(aid_text, key);
+}
+
+std::optional<std::string> cached_thumbprint(std::string_view aid_text) {
+  return cache().find_thumbprint(aid_text);
+}
+
+void remember_thumbprint(std::string_view aid_text, const std::string& jkt) {
+  cache().set_thumbprint(aid_text, jkt);
 }
 
 }  // namespace zelk::crypto_detail

@@ -80,6 +80,9 @@ Bytes public_key_bytes(const VerifyingKey& key);
 
 // RFC 7638 thumbprint: 43 base64url characters.
 std::expected<std::string, CryptoError> jwk_thumbprint(const VerifyingKey& key);
+// The thumbprint of the key an AID names, failing as verifying_key_from_aid does; remembered with
+// the key, so a verifier that sees the same subjects again does no hashing.
+std::expected<std::string, CryptoError> aid_thumbprint(const Aid& aid);
 
 // An agent's private key with its AID and public key. Immutable; the secret is overwritten when
 // the key is destroyed (or moved from). Share one key through std::shared_ptr<const SigningKey>.

@@ -1,3 +1,4 @@
+#include "crypto/key_cache.hpp"
 #include "crypto/keys.hpp"
 #include "crypto/sha256.hpp"
 #include "formats/base64url.hpp"
@@ -27,6 +28,15 @@ std::expected<std::string, CryptoError> jwk_thumbprint(const VerifyingKey& key) 
     jwk += "\"}";
   }
   return b64url_encode(sha256(jwk));
+}
+
+std::expected<std::string, CryptoError> aid_thumbprint(const Aid& aid) {
+  if (auto known = crypto_detail::cached_thumbprint(aid.text())) return std::move(*known);
+  auto key = verifying_key_from_aid(aid);
+  if (!key) return std::unexpected(std::move(key.error()));
+  auto jkt = jwk_thumbprint(*key);
+  if (jkt) crypto_detail::remember_thumbprint(aid.text(), *jkt);
+  return jkt;
 }
 
 }  // namespace zelk

@@ -85,9 +85,7 @@ std::expected<VerifiedTct, TctError> verify_tct_jws(const ParsedTct& token,
     return fail(Kind::ExceedsManifest);
   if (claims->grants.empty()) return fail(Kind::EmptyGrants);
 
-  auto subject_key = verifying_key_from_aid(claims->sub);
-  if (!subject_key) return std::unexpected(TctError::wrap(std::move(subject_key.error())));
-  auto jkt = jwk_thumbprint(*subject_key);
+  auto jkt = aid_thumbprint(claims->sub);
   if (!jkt) return std::unexpected(TctError::wrap(std::move(jkt.error())));
   if (*jkt != claims->cnf.jkt) return fail(Kind::CnfMismatch);
 

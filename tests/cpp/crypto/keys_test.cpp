@@ -299,6 +299,24 @@ TEST(Thumbprint, P256HashesTheLiteralJwkText) {
   EXPECT_EQ(expected.size(), 43u);
 }
 
+// The remembered thumbprint of an AID is the key's own, asked once or again, and an AID that names
+// no key fails as the key lookup does.
+TEST(Thumbprint, OfAnAidMatchesItsKey) {
+  const SigningKey ed = SigningKey::ed25519_from_seed(hex32(test::kRfc8032Secret1));
+  const SigningKey p256 = *SigningKey::p256_from_scalar(hex32(test::kRfc6979Scalar));
+  for (const SigningKey* key : {&ed, &p256}) {
+    const std::string expected = *jwk_thumbprint(key->verifying_key());
+    for (int round = 0; round < 2; ++round) EXPECT_EQ(aid_thumbprint(key->aid()), expected);
+  }
+  Bytes off_curve(32, 0);
+  off_curve[0] = 2;
+  const Aid bad = *parse_aid(aid_from_ed25519_key(off_curve));
+  for (int round = 0; round < 2; ++round)
+    EXPECT_EQ(aid_thumbprint(bad).error().message(), verifying_key_from_aid(bad).error().message());
+  EXPECT_EQ(aid_thumbprint(Aid{}).error().message(),
+            "AID does not yield a valid Ed25519 public key: signature error");
+}
+
 // Destroys a key inside a buffer we own and looks for the secret in what is left.
 template <typename Make>
 bool secret_survives_release(Make make, ByteView secret) {
