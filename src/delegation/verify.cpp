@@ -217,9 +217,7 @@ std::expected<void, DelegationError> check_delegation_hop(const DelegationClaims
   if (claims.aud != expected_audience) return fail(Kind::AudienceMismatch);
   if (claims.iss == claims.sub) return fail(Kind::SelfDelegation);
   if (claims.scope.empty()) return fail(Kind::EmptyScope);
-  auto key = verifying_key_from_aid(claims.sub);
-  if (!key) return fail(DelegationError::wrap(std::move(key.error())));
-  auto jkt = jwk_thumbprint(*key);
+  auto jkt = aid_thumbprint(claims.sub);
   if (!jkt) return fail(DelegationError::wrap(std::move(jkt.error())));
   if (*jkt != claims.cnf.jkt) return fail(Kind::CnfMalformed);
   return {};

@@ -108,9 +108,7 @@ std::expected<std::string, DelegationError> build_single_hop_delegation(
       }))
     return refuse(Kind::ScopeExceedsGrant);
 
-  auto key = verifying_key_from_aid(delegatee);
-  if (!key) return std::unexpected(DelegationError::wrap(std::move(key.error())));
-  auto jkt = jwk_thumbprint(*key);
+  auto jkt = aid_thumbprint(delegatee);
   if (!jkt) return std::unexpected(DelegationError::wrap(std::move(jkt.error())));
 
   DelegationClaims claims;
