@@ -7,11 +7,13 @@ import time
 import uuid
 
 import pytest
+from cryptography.hazmat.primitives import hashes
+from cryptography.hazmat.primitives.asymmetric import ec
+from cryptography.hazmat.primitives.asymmetric.utils import encode_dss_signature
 
 import zelk
-from delegation_tokens import (DELEGATION_TYP, Parties, canonical, chain_hash,
-                               delegation_claims, payload_of, sign_delegation, sign_voucher,
-                               voucher_claims)
+from delegation_tokens import (Parties, canonical, chain_hash, delegation_claims, payload_of,
+                               sign_delegation, sign_voucher, voucher_claims)
 from tct_tokens import Key, b64url
 
 BUILD = "delegation build failed: "
@@ -89,19 +91,18 @@ def test_built_payload_is_canonical_and_single_hop(suite):
         "voucher": voucher})
     assert payload_of(token) == expected
     assert len(signature) == 86
-    # Cross-checked with the independent key.
-    from cryptography.hazmat.primitives.asymmetric import ec
-    from cryptography.hazmat.primitives import hashes
+    assert zelk.verify_delegation(token, grantor.aid).issued_by == holder.aid
+    # The signature holds under the independent library.
     raw = base64.urlsafe_b64decode(signature + "==")
     if suite == "ed25519":
         holder.public_key().verify(raw, f"{header}.{payload}".encode())
     else:
-        from cryptography.hazmat.primitives.asymmetric.utils import encode_dss_signature
         der = encode_dss_signature(int.from_bytes(raw[:32], "big"), int.from_bytes(raw[32:], "big"))
         holder.public_key().verify(der, f"{header}.{payload}".encode(), ec.ECDSA(hashes.SHA256()))
 
 
 @pytest.mark.parametrize("ttl, expected", [
+    ("absent", lambda now, vexp: now + 3600),
     (None, lambda now, vexp: now + 3600),
     (0, lambda now, vexp: now),
     (-5, lambda now, vexp: now - 5),
@@ -114,7 +115,7 @@ def test_lifetime_is_cut_to_the_voucher(parties, alice_agent, ttl, expected):
     voucher = sign_voucher(p.grantor, voucher_claims(p.grantor, p.alice.aid, p.now, ttl=7200))
 
     def build(now):
-        kwargs = {} if ttl is None else {"ttl_secs": ttl}
+        kwargs = {} if ttl == "absent" else {"ttl_secs": ttl}
         return now, alice_agent.build_delegation(voucher, p.bob.aid, ["read"], **kwargs)
 
     now, token = within_one_second(build)
