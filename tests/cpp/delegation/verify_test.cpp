@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "delegation_fixture.hpp"
+#include "formats/base64url.hpp"
 
 namespace zelk {
 namespace {
@@ -119,6 +120,12 @@ TEST_F(DelegationVerify, SingleHopStepsInOrder) {
        "JWS typ header mismatch: expected zelk-delegation+jwt, got zelk-tct+jwt"},
       {"two segments", "abc.def",
        "compact JWS malformed: expected exactly three non-empty segments"},
+      {"two segments of a TCT",
+       b64url_encode(as_bytes(test::header_text("EdDSA", kTctTyp))) + ".e30",
+       "JWS typ header mismatch: expected zelk-delegation+jwt, got zelk-tct+jwt"},
+      {"payload with padding",
+       b64url_encode(as_bytes(test::header_text("EdDSA", kDelegationTyp))) + ".e30=.sig",
+       "compact JWS malformed: payload segment: base64url padding is forbidden in ZELK"},
       {"repeated member",
        forged([](std::string) { return std::string(R"({"ver":"a","ver":"b"})"); }),
        "delegation claims malformed: duplicate field `ver` at line 1 column 16"},
