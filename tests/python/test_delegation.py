@@ -184,6 +184,12 @@ def test_build_delegatee_checks(parties, alice_agent):
     assert str(info.value) == "invalid delegatee AID: AID does not start with 'aid:'"
     with pytest.raises(TypeError):
         alice_agent.build_delegation(p.voucher, p.bob.aid, "read")
+    # An AID whose bytes are no Ed25519 point.
+    no_point = "aid:pubkey:" + b64url(bytes([2]) + bytes(31))
+    with pytest.raises(RuntimeError) as info:
+        alice_agent.build_delegation(p.voucher, no_point, ["read"])
+    assert str(info.value) == (
+        BUILD + "AID does not yield a valid Ed25519 public key: signature error")
 
 
 # ---- verification: one hop ----------------------------------------------------------------------
