@@ -1,5 +1,6 @@
 #include "python/agent.hpp"
 
+#include "python/delegation.hpp"
 #include "python/runtime/binder.hpp"
 #include "python/runtime/convert.hpp"
 
@@ -14,7 +15,8 @@ PyMethodDef g_agent_methods[] = {
     agent_new_responder_method(),
     agent_verify_tct_method(),
     agent_verify_tct_cached_method(),
-    // build_delegation, issue_tct_for_delegatee go here.
+    agent_build_delegation_method(),
+    agent_issue_tct_for_delegatee_method(),
     agent_sign_revocation_list_method(),
     agent_build_renewal_request_method(),
     agent_process_renewal_request_method(),

@@ -2,6 +2,7 @@
 
 #include "python/agent.hpp"
 #include "python/bundle.hpp"
+#include "python/delegation.hpp"
 #include "python/jwks_provider.hpp"
 #include "python/manifest.hpp"
 #include "python/pinning.hpp"
@@ -23,10 +24,12 @@ const AddEntry kModuleEntries[] = {
     add_class<tct_store_class>,            // TctStore
     add_class<delegation_verified_class>,  // DelegationVerified
     add_class<jwks_provider_class>,        // JwksProvider
+    add_function<verify_delegation_function>,
     add_function<verify_revocation_list_function>,
     add_function<revocation_signing_bytes_function>,
     add_exception<manifest_verification_error>,
     add_exception<revocation_verification_error>,
+    add_function<verify_delegation_multihop_function>,
     add_function<verify_manifest_json_function>,
     add_function<compute_aid_jkt_function>,
     add_class<session_bundle_builder_class>,  // SessionBundleBuilder

@@ -142,4 +142,10 @@ RevocationCheck revocation_check_over(const RevokedJtiSet& set) {
   return [&set](const Uuid& jti) { return jti_in_revoked_set(set, jti); };
 }
 
+HopRevocationCheck hop_revocation_check_over(const RevokedJtiSet& set) {
+  return [&set](std::string_view issuer, const Uuid& jti) {
+    return hop_jti_in_revoked_set(set, issuer, jti);
+  };
+}
+
 }  // namespace zelk::py

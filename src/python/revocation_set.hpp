@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "delegation/verify.hpp"
 #include "formats/uuid.hpp"
 #include "python/runtime/binder.hpp"
 #include "python/runtime/error.hpp"
@@ -50,5 +51,8 @@ inline bool hop_jti_in_revoked_set(const RevokedJtiSet& set, std::string_view /*
                                    const Uuid& jti) {
   return jti_in_revoked_set(set, jti);
 }
+
+// The hop check over `set`, sharing it as revocation_check_over does.
+HopRevocationCheck hop_revocation_check_over(const RevokedJtiSet& set);
 
 }  // namespace zelk::py

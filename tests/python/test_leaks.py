@@ -203,3 +203,36 @@ def revocation_and_pinning_calls():
 
 def test_revocation_pinning_and_renewal_keep_memory_flat():
     assert grows_by(revocation_and_pinning_calls, 10_000, 1_000) < SLACK
+def delegation_round():
+    # Built, verified in one hop and along a chain, a TCT issued; then refusals of each kind.
+    import time
+
+    from delegation_tokens import Parties
+
+    parties = Parties(int(time.time()) + 3600)
+    outer, _ = parties.chain(1)
+    holder = parties.alice.agent()
+    grantor = parties.grantor.agent()
+    revoked = {parties.voucher_claims["src_jti"]}
+
+    def step():
+        token = holder.build_delegation(parties.voucher, parties.bob.aid, ["read"])
+        verified = zelk.verify_delegation(token, parties.grantor.aid)
+        grantor.issue_tct_for_delegatee(verified)
+        zelk.verify_delegation_multihop(outer, parties.grantor.aid, revoked_jtis=set())
+        for call in (lambda: zelk.verify_delegation(outer, parties.grantor.aid),
+                     lambda: zelk.verify_delegation_multihop(outer, parties.grantor.aid,
+                                                             revoked_jtis=revoked),
+                     lambda: zelk.verify_delegation(token, "aid:x"),
+                     lambda: holder.build_delegation("a.b", parties.bob.aid, ["read"]),
+                     lambda: holder.build_delegation(parties.voucher, parties.bob.aid, ["x"])):
+            try:
+                call()
+            except (ValueError, RuntimeError):
+                pass
+
+    return step
+
+
+def test_delegation_keeps_memory_flat():
+    assert grows_by(delegation_round(), 3_000, 300) < SLACK

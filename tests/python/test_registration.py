@@ -19,17 +19,8 @@ FULL_ORDER = [
     "SessionBundleBuilder", "verify_session_bundle", "SpkiPinVerifier", "compute_spki_hash",
 ]
 
-# The names whose behaviour exists so far.
-REGISTERED = {
-    "ZelkAgent", "InitiatorSession", "ResponderSession", "JwksProvider",
-    "TctIdentity", "DelegationVerified",
-    "ManifestVerificationError", "RevocationVerificationError",
-    "verify_manifest_json", "compute_aid_jkt",
-    "TctStore",
-    "SessionBundleBuilder", "verify_session_bundle",
-    "verify_revocation_list", "revocation_signing_bytes",
-    "SpkiPinVerifier", "compute_spki_hash",
-}
+# Every name is registered now.
+REGISTERED = set(FULL_ORDER)
 
 CLASSES_WITHOUT_CONSTRUCTOR = ["ZelkAgent", "InitiatorSession", "ResponderSession", "TctIdentity",
                                "DelegationVerified"]
@@ -116,9 +107,14 @@ def test_zelk_agent_shape():
     assert agent_cls.aid.__doc__ == "The agent's AID string (`aid:pubkey:...`)."
     assert agent_cls.generate.__doc__ and agent_cls.from_seed.__doc__
     public = {n for n in vars(agent_cls) if not n.startswith("__")}
-    assert public == {"generate", "from_seed", "aid", "build_manifest", "new_session",
-                      "new_responder", "verify_tct", "verify_tct_cached", "sign_revocation_list",
-                      "build_renewal_request", "process_renewal_request"}
+    # Methods keep the class's order.
+    methods = [n for n in vars(agent_cls) if not n.startswith("__") and n != "aid"]
+    assert methods == ["generate", "from_seed", "build_manifest", "new_session", "new_responder",
+                       "verify_tct", "verify_tct_cached", "build_delegation",
+                       "issue_tct_for_delegatee", "sign_revocation_list", "build_renewal_request",
+                       "process_renewal_request"]
+    assert agent_cls.sign_revocation_list.__text_signature__ == (
+        "($self, entries, expires_in_secs=None)")
     assert agent_cls.new_session.__text_signature__ == "($self, jwks=None, trust_anchors=None)"
     assert agent_cls.new_responder.__text_signature__ == "($self, jwks=None, trust_anchors=None)"
 
@@ -195,8 +191,6 @@ def test_session_bundle_shapes():
         "(bundle_envelope_json, verifier_aid, now_unix_secs=None, revocation_check=None)")
     assert fn.__module__ == "zelk" and fn.__self__ is None
     assert "fails open" in fn.__doc__
-    assert agent_cls.sign_revocation_list.__text_signature__ == (
-        "($self, entries, expires_in_secs=None)")
 
 
 @pytest.mark.parametrize("name, signature", [
@@ -208,6 +202,22 @@ def test_module_function_shape(name, signature):
     fn = getattr(zelk, name)
     assert fn.__text_signature__ == signature
     assert fn.__module__ == "zelk" and fn.__self__ is None and fn.__doc__
+
+
+@pytest.mark.parametrize("owner, name, signature", [
+    ("ZelkAgent", "build_delegation",
+     "($self, voucher_token, delegatee_aid, scope, ttl_secs=None)"),
+    ("ZelkAgent", "issue_tct_for_delegatee", "($self, verified, ttl_secs=None)"),
+    (None, "verify_delegation", "(delegation_token, verifier_aid, revoked_jtis=None)"),
+    (None, "verify_delegation_multihop",
+     "(delegation_token, verifier_aid, max_delegation_hops=..., revoked_jtis=None)"),
+])
+def test_delegation_text_signatures(owner, name, signature):
+    obj = getattr(getattr(zelk, owner) if owner else zelk, name)
+    assert obj.__text_signature__ == signature
+    assert obj.__doc__.strip()
+    if owner is None:
+        assert obj.__module__ == "zelk" and obj.__self__ is None
 
 
 def test_result_class_properties():

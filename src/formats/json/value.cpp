@@ -61,6 +61,8 @@ Value& Object::insert_or_assign(std::string name, Value value) {
 }
 
 Value& Object::push_back_unchecked(std::string name, Value value) {
+  // Objects of protocol texts hold a handful of members: room for a few saves regrowing twice.
+  if (members_.capacity() == 0) members_.reserve(kFirstCapacity);
   members_.push_back(Member{std::move(name), std::move(value)});
   if (index_.empty()) {
     if (members_.size() >= kIndexFrom) rebuild_index();

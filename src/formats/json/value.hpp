@@ -44,6 +44,7 @@ class Object {
   // Large objects get a hash index so that reading one stays linear; small ones are searched
   // directly. Members must not be renamed through the mutable iterators.
   static constexpr std::size_t kIndexFrom = 16;
+  static constexpr std::size_t kFirstCapacity = 4;
   std::size_t find_position(std::string_view name) const;
   void index_insert(std::size_t position);
   void rebuild_index();

@@ -121,5 +121,21 @@ TEST(Base64Url, DecodesExactlyTheCanonicalTexts) {
   }
 }
 
+TEST(Base64Url, BadCharacterAnywhereIsFound) {
+  // In a whole group of four and in either tail.
+  for (std::string_view base : {"Zm9vYmFy", "Zm9vYmE", "Zm9vYg"}) {
+    ASSERT_TRUE(b64url_decode(base).has_value()) << base;
+    for (std::size_t i = 0; i < base.size(); ++i) {
+      for (char bad : {'!', '+', '/', '.', '\xff'}) {
+        std::string text(base);
+        text[i] = bad;
+        auto got = b64url_decode(text);
+        ASSERT_FALSE(got.has_value()) << text;
+        EXPECT_EQ(got.error().message(), kBadChar) << text;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zelk

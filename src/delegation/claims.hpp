@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "core/aid.hpp"
+#include "core/aid_json.hpp"
+#include "crypto/crypto_error.hpp"
+#include "crypto/keys.hpp"
+#include "delegation/delegation_error.hpp"
+#include "formats/json/error.hpp"
+#include "formats/json/record.hpp"
+#include "formats/json/value.hpp"
+#include "formats/uuid.hpp"
+#include "tct/claims.hpp"
+
+namespace zelk {
+
+inline constexpr std::string_view kDelegationTyp = "zelk-delegation+jwt";
+
+// The claims of a delegation token. A first hop carries the grant voucher that authorises it; a
+// token that extends a chain carries the earlier hops' tokens and their hash instead.
+struct DelegationClaims {
+  std::string ver;
+  Aid iss;  // the delegator, whose key signs the token
+  Aid sub;  // the delegatee
+  Aid aud;  // the agent that verifies the token: the voucher's issuer
+  std::vector<std::string> scope;
+  std::int64_t exp = 0;
+  Cnf cnf;  // thumbprint of the key of `sub`
+  std::optional<std::string> voucher{};
+  std::optional<Uuid> jti{};
+  std::optional<std::vector<std::string>> chain{};  // earlier hops, first hop first
+  std::optional<std::string> chain_hash{};
+  std::optional<json::Object> ext{};
+  friend bool operator==(const DelegationClaims&, const DelegationClaims&) = default;
+};
+
+}  // namespace zelk
+
+// The array form may end after `cnf`: the trailing optional members are then absent.
+template <>
+struct zelk::json::RecordTraits<zelk::DelegationClaims> {
+  using T = zelk::DelegationClaims;
+  static constexpr std::string_view name = "DelegationClaims";
+  static constexpr std::tuple members{
+      member::required("ver", &T::ver),
+      member::required("iss", &T::iss),
+      member::required("sub", &T::sub),
+      member::required("aud", &T::aud),
+      member::required("scope", &T::scope),
+      member::required("exp", &T::exp),
+      member::required("cnf", &T::cnf),
+      member::optional_left_off("voucher", &T::voucher),
+      member::optional_left_off("jti", &T::jti),
+      member::optional_left_off("chain", &T::chain),
+      member::optional_left_off("chain_hash", &T::chain_hash),
+      member::optional_left_off("ext", &T::ext),
+  };
+};
+
+namespace zelk {
+
+inline constexpr std::string_view kDelegationClaimsName =
+    json::RecordTraits<DelegationClaims>::name;
+inline constexpr std::span<const std::string_view> kDelegationClaimNames =
+    json::RecordInfo<DelegationClaims>::names;
+
+// Strict reading from JSON text (map or array form); messages carry the position suffix.
+std::expected<DelegationClaims, json::JsonError> decode_delegation_claims(std::string_view text);
+
+// The claims as a value with absent optional members left out; its canonical form is the payload.
+json::Value delegation_claims_to_value(const DelegationClaims& claims);
+
+// The signed compact JWS ("zelk-delegation+jwt") of the claims exactly as given; nothing in them
+// is checked here, the verifier enforces the content rules.
+[[nodiscard]] std::expected<std::string, CryptoError> build_delegation_token(
+    const SigningKey& signer, const DelegationClaims& claims);
+
+// The hash that binds a chain: SHA-256 over the canonical JSON array of the base64url SHA-256 of
+// each token text, in chain order; 43 base64url characters.
+[[nodiscard]] std::expected<std::string, DelegationError> compute_chain_hash(
+    std::span<const std::string> tokens);
+
+}  // namespace zelk

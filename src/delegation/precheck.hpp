@@ -1,0 +1,49 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "crypto/jws.hpp"
+#include "delegation/delegation_error.hpp"
+#include "formats/json/parse.hpp"
+#include "formats/json/record.hpp"
+#include "formats/json/strict_members.hpp"
+
+namespace zelk {
+
+// The claims of a token read before any signature check, refused the way the delegation readers
+// refuse them, in this order: a payload that does not decode, a member repeated at any depth
+// ("delegation claims malformed: " + the scan's text), an undeclared top-level member ("unknown
+// field: " + name), and last the strict reader's own error (an unknown member it names, else
+// "delegation claims malformed: " + `read_prefix` + its message). On success the token's claims
+// are good to read.
+template <json::Record Claims>
+[[nodiscard]] std::expected<void, DelegationError> check_token_claims(
+    const ParsedToken<Claims>& token, std::string_view read_prefix = "") {
+  const CompactJws& jws = token.jws();
+  if (!jws.payload_bytes())
+    return std::unexpected(DelegationError::wrap(jws.payload_bytes().error()));
+  const json::ParsedText* payload = jws.payload_json();
+  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
+  if (payload == nullptr || payload->repeated_names) {
+    if (std::optional<std::string> problem = json::check_duplicate_keys(jws.payload_text()))
+      return std::unexpected(DelegationError::claims_malformed(std::move(*problem)));
+  }
+  const auto& claims = token.claims();
+  if (claims) return {};  // a strict read that succeeds met no undeclared member
+  using Info = json::RecordInfo<Claims>;
+  if (payload != nullptr) {
+    if (auto undeclared = json::find_undeclared_member(json::RecordTraits<Claims>::name,
+                                                       payload->value, Info::names))
+      return std::unexpected(DelegationError::unknown_field(std::move(undeclared->name)));
+  }
+  if (std::optional<std::string> name = json::unknown_field_name(claims.error()))
+    return std::unexpected(DelegationError::unknown_field(std::move(*name)));
+  std::string text(read_prefix);
+  text += claims.error().full();
+  return std::unexpected(DelegationError::claims_malformed(std::move(text)));
+}
+
+}  // namespace zelk
