@@ -18,11 +18,7 @@ PyError iteration_panic(const char* what) {
 
 Result<RevokedJtiSet> collect(BorrowedRef value, bool frozen) {
   RevokedJtiSet set;
-  const Py_ssize_t size = PySet_Size(value.get());
-  if (size > 0)
-    set.reserve(static_cast<std::size_t>(size));
-  else if (size < 0)
-    PyErr_Clear();  // only a capacity hint
+  set.reserve(reserve_hint(PySet_Size(value.get())));
   OwnedRef iter = OwnedRef::steal(PyObject_GetIter(value.get()));
   if (!iter)
     return fail(iteration_panic(frozen ? "frozenset should always be iterable"
