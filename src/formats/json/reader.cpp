@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <system_error>
 
-#include "formats/json/pow10.hpp"
 #include "formats/json/utf8.hpp"
 
 namespace zelk::json {
@@ -141,11 +142,11 @@ bool Reader::parse_colon() {
 }
 
 // ---- numbers ------------------------------------------------------------------------------------
-// The digits go into a 64-bit significand while they fit; integer digits beyond that scale by ten,
-// fraction digits beyond that are dropped. The result is significand * 10^exponent computed with
-// one rounding step, which is not always the nearest double (kept so messages match).
+// The digits go into a 64-bit significand while they fit (integers) and are checked; a float's
+// value is then converted from its text.
 
 bool Reader::parse_number(Number& out) {
+  number_start_ = pos_;
   bool negative = false;
   if (byte() == '-') {
     ++pos_;
@@ -257,25 +258,19 @@ bool Reader::parse_exponent(bool negative, std::uint64_t significand, std::int64
 
 bool Reader::finish_float(bool negative, std::uint64_t significand, std::int64_t exponent,
                           Number& out) {
-  double f = static_cast<double>(significand);
-  for (;;) {
-    const std::uint64_t magnitude = exponent < 0 ? 0 - static_cast<std::uint64_t>(exponent)
-                                                 : static_cast<std::uint64_t>(exponent);
-    if (magnitude <= 308) {
-      if (exponent >= 0) {
-        f *= kPow10[magnitude];
-        if (std::isinf(f)) return syntax_before("number out of range");
-      } else {
-        f /= kPow10[magnitude];
-      }
-      break;
-    }
-    if (f == 0.0) break;
-    if (exponent >= 0) return syntax_before("number out of range");
-    f /= 1e308;
-    exponent += 308;
+  // The number's whole text gives the correctly rounded double, as every peer computes it; the
+  // significand and exponent only tell an overflow from an underflow.
+  const char* first = text_.data() + number_start_;
+  double f = 0.0;
+  const auto [end, ec] = std::from_chars(first, text_.data() + pos_, f);
+  if (ec == std::errc::result_out_of_range) {
+    // The significand is below 10^20, so with exponent <= -20 the value is below 1: an underflow.
+    if (significand != 0 && exponent > -20) return syntax_before("number out of range");
+    f = negative ? -0.0 : 0.0;
+  } else if (ec != std::errc() || end != text_.data() + pos_) {
+    return syntax_before("invalid number");  // not reached: the text was checked digit by digit
   }
-  out = {.kind = Number::Kind::Float, .real = negative ? -f : f};
+  out = {.kind = Number::Kind::Float, .real = f};
   return true;
 }
 

@@ -128,6 +128,7 @@ class Reader {
 
   std::string_view text_;
   std::size_t pos_;
+  std::size_t number_start_ = 0;  // where the number being parsed starts (its '-' or first digit)
   int depth_left_ = kMaxDepth;
   bool failed_ = false;
   JsonError error_;

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 
+#include "formats/json/float_text.hpp"
 #include "formats/json/parse.hpp"
 
 namespace zelk::json {
@@ -155,24 +158,35 @@ TEST(ReaderSyntax, NumberKinds) {
   EXPECT_EQ(parse_value("18446744073709551615")->as_pos_int(), UINT64_MAX);
 }
 
-// The reader's float conversion (kept as it is, not always correctly rounded).
+// A float is the correctly rounded double of its text (ties to even), so every text the writer
+// makes reads back bit for bit.
 TEST(ReaderSyntax, FloatValues) {
   const struct {
     const char* text;
     double value;
   } cases[] = {
-      {"9007199254740993.0", 9007199254740994.0},
-      {"123456789012345680000", 1.2345678901234567e20},
+      {"9007199254740993.0", 9007199254740992.0},
+      {"9007199254740995.0", 9007199254740996.0},
+      {"123456789012345680000", 1.2345678901234568e20},
       {"18446744073709551616", 1.8446744073709552e19},
+      {"333333333.3333333", 333333333.3333333},
       {"1.5", 1.5},
       {"-2.5e-10", -2.5e-10},
+      {"1e23", 1e23},
+      {"8.41e21", 8.41e21},
       {"1e308", 1e308},
+      {"1.7976931348623157e308", std::numeric_limits<double>::max()},
+      {"2.2250738585072011e-308", 2.2250738585072011e-308},
+      {"2.4703282292062328e-324", 5e-324},
+      {"2.4703282292062327e-324", 0.0},
       {"1e-400", 0.0},
       {"123e-400", 0.0},
+      {"0.000000000000000000000000000000001e-300", 0.0},
       {"0e99999999999", 0.0},
       {"1e-99999999999", 0.0},
       {"0.1", 0.1},
       {"5e-324", 5e-324},
+      {"0.12345678901234567890123", 0.12345678901234567890123},
   };
   for (const auto& c : cases) {
     auto v = parse_value(c.text);
@@ -180,9 +194,22 @@ TEST(ReaderSyntax, FloatValues) {
     ASSERT_EQ(v->kind(), Value::Kind::Float) << c.text;
     EXPECT_EQ(v->as_float(), c.value) << c.text;
   }
-  // Long fraction digits past 64 bits are dropped, not rounded.
-  EXPECT_EQ(parse_value("0.12345678901234567890123")->as_float(), 12345678901234567890.0 / 1e20);
   EXPECT_TRUE(std::signbit(parse_value("-1e-400")->as_float()));
+  for (const char* huge :
+       {"1.7976931348623159e308", "1e309", "-1e400", "100000000000000000000000000000e300"}) {
+    auto v = parse_value(huge);
+    ASSERT_FALSE(v.has_value()) << huge;
+    EXPECT_EQ(v.error().message, "number out of range") << huge;
+  }
+  // The shortest texts the writer makes for extreme and awkward values read back exactly.
+  for (double d : {std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
+                   std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::max(),
+                   1e23, 9007199254740993.0, 0.1 + 0.2, 5e-324 * 3, 1.0 / 3}) {
+    const std::string text = float_text(d);
+    auto v = parse_value(text);
+    ASSERT_TRUE(v.has_value()) << text;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(v->as_float()), std::bit_cast<std::uint64_t>(d)) << text;
+  }
 }
 
 TEST(ReaderSyntax, Strings) {
