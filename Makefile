@@ -1,10 +1,17 @@
 # make demo: install what is missing, build, run the example.
-# make test: install, build (release and sanitizer trees), run ctest and pytest.
+# make test: install, build (release, sanitizer and clang trees), run ctest and pytest, replay the
+#   fuzz corpora and fuzz every target briefly.
+# make fuzz: fuzz every target for FUZZ_SECONDS each on up to FUZZ_JOBS cores.
 # make bench / bench-ir / bench-cpp: see below.
 PYTHON ?= /usr/bin/python3
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build build-asan test demo bench bench-ir bench-cpp clean format
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= 4
+CLANG_CXX ?= clang++-19
+
+.PHONY: all deps deps-clang build build-asan build-clang build-fuzz fuzz fuzz-check test demo \
+  bench bench-ir bench-cpp clean format
 
 all: build
 
@@ -20,11 +27,33 @@ build-asan: deps
 	  -DZELK_PYTHON=OFF -DZELK_BENCH=OFF >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 
-test: build build-asan
+deps-clang:
+	@scripts/install-deps clang
+
+# Everything the GCC trees build, compiled by clang as well.
+build-clang: deps-clang
+	@CXX=$(CLANG_CXX) cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build-clang -j $(JOBS)
+
+# The libFuzzer targets of fuzz/, with AddressSanitizer and UndefinedBehaviorSanitizer.
+build-fuzz: deps-clang
+	@CXX=$(CLANG_CXX) cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZELK_FUZZ=ON -DZELK_TESTS=OFF -DZELK_PYTHON=OFF -DZELK_BENCH=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+
+fuzz: build-fuzz
+	@scripts/fuzz run $(FUZZ_SECONDS) $(FUZZ_JOBS)
+
+# Replays the stored corpora through every target, then fuzzes each for 20 s (four at a time).
+fuzz-check: build-fuzz
+	@scripts/fuzz check 20 4
+
+test: build build-asan build-clang
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 	@if ls tests/python/test_*.py >/dev/null 2>&1; then \
 	  PYTHONPATH=build/python $(PYTHON) -m pytest -q tests/python; \
 	else echo "no python tests yet"; fi
+	@$(MAKE) --no-print-directory fuzz-check
 
 demo: build
 	@./build/examples/zelk_demo
@@ -47,4 +76,4 @@ format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-clang build-fuzz

@@ -451,6 +451,8 @@ LIST_BAD = [
     (["ok", None], TypeError, "'None' is not an instance of 'str'"),
     (("ok", b"x"), TypeError, "'bytes' object is not an instance of 'str'"),
     (["ok", "\udfff"], UnicodeEncodeError, None),
+    # A length is only a hint: a billion-long range must not be reserved before its first item.
+    (range(10**9), TypeError, "'int' object is not an instance of 'str'"),
 ]
 INT_BAD = [
     ("5", TypeError, None),

@@ -403,154 +403,6 @@ bool Reader::parse_string(std::string* out, std::string_view* view) {
   }
 }
 
-bool Reader::skip_escape() {
-  if (at_end()) return syntax_before("EOF while parsing a string");
-  switch (text_[pos_++]) {
-    case '"':
-    case '\\':
-    case '/':
-    case 'b':
-    case 'f':
-    case 'n':
-    case 'r':
-    case 't':
-      return true;
-    case 'u': {
-      std::uint32_t ignored = 0;
-      return parse_hex4(ignored);
-    }
-    default:
-      return syntax_before("invalid escape");
-  }
-}
-
-bool Reader::skip_string() {
-  const char* data = text_.data();
-  const std::size_t size = text_.size();
-  for (;;) {
-    while (pos_ < size && static_cast<unsigned char>(data[pos_]) >= 0x20 && data[pos_] != '"' &&
-           data[pos_] != '\\')
-      ++pos_;
-    if (pos_ >= size) return syntax_before("EOF while parsing a string");
-    const char c = data[pos_++];
-    if (c == '"') return true;
-    if (c == '\\') {
-      if (!skip_escape()) return false;
-      continue;
-    }
-    return syntax_before(kControlInString);
-  }
-}
-
-// ---- skipping undeclared members ----------------------------------------------------------------
-// Looser than reading: no UTF-8 or surrogate check, no number range, no nesting limit.
-
-bool Reader::skip_number() {
-  if (byte() == '-') ++pos_;
-  const unsigned char first = at_end() ? 0 : static_cast<unsigned char>(text_[pos_++]);
-  if (first == '0') {
-    if (!at_end() && is_digit(byte())) return syntax_at("invalid number");
-  } else if (first >= '1' && first <= '9') {
-    while (!at_end() && is_digit(byte())) ++pos_;
-  } else {
-    return syntax_before("invalid number");
-  }
-  if (!at_end() && byte() == '.') {
-    ++pos_;
-    bool any_digit = false;
-    while (!at_end() && is_digit(byte())) {
-      ++pos_;
-      any_digit = true;
-    }
-    if (!any_digit) return syntax_at("invalid number");
-  }
-  if (!at_end() && (byte() == 'e' || byte() == 'E')) {
-    ++pos_;
-    if (!at_end() && (byte() == '+' || byte() == '-')) ++pos_;
-    const unsigned char digit = at_end() ? 0 : static_cast<unsigned char>(text_[pos_++]);
-    if (!is_digit(digit)) return syntax_before("invalid number");
-    while (!at_end() && is_digit(byte())) ++pos_;
-  }
-  return true;
-}
-
-bool Reader::skip_value() {
-  std::string open;  // the brackets entered and not yet closed, innermost last
-  for (;;) {
-    const int c = peek_byte();
-    char frame = 0;
-    bool opened = false;
-    switch (c) {
-      case -1:
-        return syntax_at("EOF while parsing a value");
-      case 'n':
-        ++pos_;
-        if (!parse_ident("ull")) return false;
-        break;
-      case 't':
-        ++pos_;
-        if (!parse_ident("rue")) return false;
-        break;
-      case 'f':
-        ++pos_;
-        if (!parse_ident("alse")) return false;
-        break;
-      case '"':
-        ++pos_;
-        if (!skip_string()) return false;
-        break;
-      case '[':
-      case '{':
-        ++pos_;
-        frame = static_cast<char>(c);
-        opened = true;
-        break;
-      default:
-        if (c != '-' && !is_digit(static_cast<unsigned char>(c)))
-          return syntax_at("expected value");
-        if (!skip_number()) return false;
-    }
-    bool accept_comma = true;
-    if (opened) {
-      accept_comma = false;
-    } else {
-      if (open.empty()) return true;
-      frame = open.back();
-      open.pop_back();
-    }
-    // Close every container that ends here; stop before the next element or member.
-    for (;;) {
-      const int d = peek_byte();
-      if (d == ',' && accept_comma) {
-        ++pos_;
-        break;
-      }
-      if ((d == ']' && frame == '[') || (d == '}' && frame == '{')) {
-        ++pos_;
-        if (open.empty()) return true;
-        frame = open.back();
-        open.pop_back();
-        accept_comma = true;
-        continue;
-      }
-      if (d < 0)
-        return syntax_at(frame == '[' ? "EOF while parsing a list" : "EOF while parsing an object");
-      if (accept_comma)
-        return syntax_at(frame == '[' ? "expected `,` or `]`" : "expected `,` or `}`");
-      break;
-    }
-    if (frame == '{') {
-      const int q = peek_byte();
-      if (q != '"')
-        return syntax_at(q < 0 ? "EOF while parsing an object" : "key must be a string");
-      ++pos_;
-      if (!skip_string()) return false;
-      if (!parse_colon()) return false;
-    }
-    open.push_back(frame);
-  }
-}
-
 // ---- typed scalars ------------------------------------------------------------------------------
 
 bool Reader::invalid_type(const Expected& expected) {
@@ -792,7 +644,10 @@ bool Reader::begin_member_value(ObjectCursor&) {
 }
 
 bool Reader::skip_member_value(ObjectCursor&) {
-  return parse_colon() && skip_value();
+  // An undeclared member's value is read as strictly as any other and then dropped: a reader that
+  // ignores a member must not accept text that every other reader refuses.
+  Value ignored;
+  return parse_colon() && read_value(ignored);
 }
 
 bool Reader::end_object(ObjectCursor&, bool ok) {

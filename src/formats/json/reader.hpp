@@ -79,7 +79,8 @@ class Reader {
   int next_key(ObjectCursor& cursor, std::string_view& name);
   // Reads the ':' before a member's value.
   bool begin_member_value(ObjectCursor& cursor);
-  // Reads the ':' and skips the member's value leniently (undeclared members).
+  // Reads the ':' and the member's value, checked as strictly as any value, and drops it
+  // (undeclared members of readers that ignore them).
   bool skip_member_value(ObjectCursor& cursor);
   // Closes the object; when `ok` is false, places a pending data error instead.
   bool end_object(ObjectCursor& cursor, bool ok);
@@ -126,11 +127,6 @@ class Reader {
   bool parse_colon();
   bool read_object_members(Object& out);
   bool read_array_elements(Array& out);
-
-  bool skip_string();
-  bool skip_escape();
-  bool skip_number();
-  bool skip_value();
 
   std::string_view text_;
   std::size_t pos_;

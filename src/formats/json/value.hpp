@@ -18,10 +18,17 @@ using Array = std::vector<Value>;
 // that is already present replaces the value in place (first position, last value).
 class Object {
  public:
+  // Declared here and defined below Member: the vector's members may only be used where Member
+  // is complete (clang instantiates them at the first use).
   Object() = default;
+  Object(const Object&);
+  Object(Object&&) noexcept;
+  Object& operator=(const Object&);
+  Object& operator=(Object&&) noexcept;
+  ~Object();
 
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
+  std::size_t size() const;
+  bool empty() const;
   const Member* begin() const;
   const Member* end() const;
   Member* begin();
@@ -117,6 +124,18 @@ struct Member {
   friend bool operator==(const Member&, const Member&) = default;
 };
 
+inline Object::Object(const Object&) = default;
+inline Object::Object(Object&&) noexcept = default;
+inline Object& Object::operator=(const Object&) = default;
+inline Object& Object::operator=(Object&&) noexcept = default;
+inline Object::~Object() = default;
+
+inline std::size_t Object::size() const {
+  return members_.size();
+}
+inline bool Object::empty() const {
+  return members_.empty();
+}
 inline const Member* Object::begin() const {
   return members_.data();
 }

@@ -1,5 +1,7 @@
 #include "python/runtime/convert.hpp"
 
+#include <algorithm>
+
 namespace zelk::py {
 namespace {
 
@@ -60,11 +62,8 @@ Result<std::vector<std::string>> to_text_list(BorrowedRef obj) {
   if (PyUnicode_Check(obj.get())) return fail(PyError::type_error("Can't extract `str` to `Vec`"));
   if (!PySequence_Check(obj.get())) return fail(not_an_instance(obj, "Sequence"));
   std::vector<std::string> items;
-  const Py_ssize_t hint = PySequence_Size(obj.get());
-  if (hint > 0)
-    items.reserve(static_cast<std::size_t>(hint));
-  else if (hint < 0)
-    PyErr_Clear();  // only a capacity hint; iteration below reports real failures
+  // Iteration below reports real failures; the length is only a hint.
+  items.reserve(reserve_hint(PySequence_Size(obj.get())));
   OwnedRef iter = OwnedRef::steal(PyObject_GetIter(obj.get()));
   if (!iter) return fail(PyError::fetch());
   while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
@@ -74,6 +73,15 @@ Result<std::vector<std::string>> to_text_list(BorrowedRef obj) {
   }
   if (PyErr_Occurred() != nullptr) return fail(PyError::fetch());
   return items;
+}
+
+std::size_t reserve_hint(Py_ssize_t reported) {
+  constexpr std::size_t kMaxReserved = 1024;
+  if (reported < 0) {
+    PyErr_Clear();
+    return 0;
+  }
+  return std::min(static_cast<std::size_t>(reported), kMaxReserved);
 }
 
 Result<BorrowedRef> to_list(BorrowedRef obj) {

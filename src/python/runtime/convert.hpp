@@ -32,6 +32,10 @@ Result<std::int64_t> to_i64(BorrowedRef obj);
 Result<std::uint64_t> to_u64(BorrowedRef obj);
 // A sequence other than str whose items are all str, copied in iteration order.
 Result<std::vector<std::string>> to_text_list(BorrowedRef obj);
+// How many items to reserve for a container whose length Python reports as `reported` (negative:
+// unknown, with the error cleared). A length is only a hint: range(10**9) reports a billion items
+// it never holds, so at most a small number is reserved and the rest grows as items arrive.
+std::size_t reserve_hint(Py_ssize_t reported);
 // A list or subclass (a tuple is refused).
 Result<BorrowedRef> to_list(BorrowedRef obj);
 // A dict or subclass.
