@@ -3,6 +3,7 @@
 #include "formats/base64url.hpp"
 #include "formats/json/canonical.hpp"
 #include "formats/json/parse.hpp"
+#include "formats/json/strict_members.hpp"
 
 namespace zelk {
 namespace {
@@ -112,6 +113,20 @@ std::expected<Bytes, CryptoError> verify_compact_jws(std::string_view token, con
   if (auto ok = verify_compact_jws(*jws, signer, expected_typ); !ok)
     return std::unexpected(std::move(ok.error()));
   return *jws->payload_bytes();
+}
+
+std::optional<PayloadProblem> precheck_payload(const CompactJws& jws,
+                                               std::span<const std::string_view> declared) {
+  const json::ParsedText* payload = jws.payload_json();
+  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
+  if (payload == nullptr || payload->repeated_names) {
+    if (std::optional<std::string> problem = json::check_duplicate_keys(jws.payload_text()))
+      return PayloadProblem{PayloadProblem::Kind::Repeated, std::move(*problem)};
+  }
+  if (payload == nullptr) return std::nullopt;
+  if (auto undeclared = json::find_undeclared_member({}, payload->value, declared))
+    return PayloadProblem{PayloadProblem::Kind::Undeclared, std::move(undeclared->name)};
+  return std::nullopt;
 }
 
 std::expected<Bytes, CryptoError> decode_jws_payload_unverified(std::string_view token) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -109,6 +111,19 @@ class CompactJws {
 [[nodiscard]] std::expected<Bytes, CryptoError> verify_compact_jws(std::string_view token,
                                                                    const Aid& signer,
                                                                    std::string_view expected_typ);
+
+// What token readers refuse in a decoded payload before any signature work: a member name given
+// twice in one object at any depth (Repeated: the scan's message with its position; also any
+// syntax error the scan meets first), else the first top-level member that `declared` does not
+// name (Undeclared: that name). Absent when neither; a payload that is not JSON is left to the
+// strict read. Call once the payload has decoded.
+struct PayloadProblem {
+  enum class Kind : std::uint8_t { Repeated, Undeclared };
+  Kind kind;
+  std::string text;
+};
+std::optional<PayloadProblem> precheck_payload(const CompactJws& jws,
+                                               std::span<const std::string_view> declared);
 
 // A compact JWS with its claims read strictly from the payload (map or array form; messages
 // carry their position) once, before any signature check. What token readers and verifiers

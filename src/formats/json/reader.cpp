@@ -694,6 +694,7 @@ bool Reader::read_array_elements(Array& out) {
     const int r = next_element(cursor);
     if (r < 0) return false;
     if (r == 0) break;
+    if (out.capacity() == 0) out.reserve(4);  // arrays of protocol texts are short
     out.emplace_back();
     if (!read_value(out.back())) return false;
   }

@@ -193,6 +193,59 @@ TEST_F(Jws, PayloadMustBeAnObjectAfterTheSignature) {
             "signature verification failed");
 }
 
+TEST_F(Jws, ParsedOnceWithEachProblemKeptForItsStep) {
+  const std::string token = sign_compact_jws(ed, kTct, as_bytes(payload));
+  auto parsed = CompactJws::parse(token);
+  ASSERT_TRUE(parsed.has_value());
+  EXPECT_EQ(parsed->text(), token);
+  EXPECT_EQ(parsed->signing_input(), token.substr(0, token.rfind('.')));
+  EXPECT_EQ(parsed->payload_text(), payload);
+  EXPECT_EQ(parsed->typ_hint(), kTct);
+  EXPECT_TRUE(verify_compact_jws(*parsed, ed.aid(), kTct).has_value());
+
+  // A header that does not decode leaves the payload readable and is reported by the check.
+  auto s = *split_compact_jws(token);
+  auto bad_header = CompactJws::parse("%" + std::string(s.header) + "." + std::string(s.payload) +
+                                      "." + std::string(s.signature));
+  ASSERT_TRUE(bad_header.has_value());
+  EXPECT_EQ(bad_header->typ_hint(), std::nullopt);
+  EXPECT_EQ(bad_header->payload_text(), payload);
+  EXPECT_EQ(verify_compact_jws(*bad_header, ed.aid(), kTct).error().message(),
+            "compact JWS malformed: header segment: invalid base64url character");
+  EXPECT_EQ(CompactJws::parse("a.b").error().message(),
+            "compact JWS malformed: expected exactly three non-empty segments");
+}
+
+TEST_F(Jws, PayloadPrecheck) {
+  constexpr std::string_view declared[] = {"a", "b"};
+  struct Case {
+    std::string payload;
+    std::optional<PayloadProblem::Kind> kind;
+    std::string text;
+  };
+  using K = PayloadProblem::Kind;
+  const Case cases[] = {
+      {R"({"a":1,"b":{"x":1,"y":[{"x":2}]}})", std::nullopt, ""},
+      {R"({"a":1,"a":2})", K::Repeated, "duplicate field `a` at line 1 column 10"},
+      {R"({"b":{"x":1,"x":2},"c":1})", K::Repeated, "duplicate field `x` at line 1 column 15"},
+      {R"({"c":1,"d":2,"a":1})", K::Undeclared, "c"},
+      {R"({"a":1,"b":2,"d":1})", K::Undeclared, "d"},
+      {R"({"a":1 "b":2})", K::Repeated, "expected `,` or `}` at line 1 column 8"},
+      {R"({"a":1} x)", std::nullopt, ""},  // left to the strict read
+      {R"([1,2])", std::nullopt, ""},
+  };
+  for (const Case& c : cases) {
+    auto parsed = CompactJws::parse(forge(ed, jws_header_text(KeySuite::Ed25519, kTct), c.payload));
+    ASSERT_TRUE(parsed.has_value());
+    std::optional<PayloadProblem> problem = precheck_payload(*parsed, declared);
+    ASSERT_EQ(problem.has_value(), c.kind.has_value()) << c.payload;
+    if (problem) {
+      EXPECT_EQ(problem->kind, *c.kind) << c.payload;
+      EXPECT_EQ(problem->text, c.text) << c.payload;
+    }
+  }
+}
+
 TEST(PeekJwsTyp, NeverFails) {
   auto seg = [](std::string_view text) { return b64url_encode(as_bytes(text)); };
   EXPECT_EQ(peek_jws_typ(seg(R"({"alg":"EdDSA","typ":"zelk-tct+jwt"})") + ".x.y"), "zelk-tct+jwt");
