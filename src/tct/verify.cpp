@@ -1,6 +1,5 @@
 #include "tct/verify.hpp"
 
-#include <span>
 #include <utility>
 
 #include "core/envelope.hpp"
@@ -33,12 +32,12 @@ std::unexpected<TctError> fail(Kind kind) {
 // Only a token that says it is of the expected type has its claims looked at before the
 // signature: repeated members at any depth, then undeclared top-level members. Any other type is
 // left to the signature step, which refuses it.
-std::optional<TctError> precheck_claims(const CompactJws& token, std::string_view typ,
-                                        std::span<const std::string_view> names) {
-  const std::optional<std::string_view> found = token.typ_hint();
+template <typename Claims>
+std::optional<TctError> precheck_claims(const ParsedToken<Claims>& token, std::string_view typ) {
+  const std::optional<std::string_view> found = token.jws().typ_hint();
   if (!found || *found != typ) return std::nullopt;
-  if (!token.payload_bytes()) return TctError::wrap(token.payload_bytes().error());
-  std::optional<PayloadProblem> problem = precheck_payload(token, names);
+  if (!token.jws().payload_bytes()) return TctError::wrap(token.jws().payload_bytes().error());
+  std::optional<PayloadProblem> problem = token.precheck_payload();
   if (!problem) return std::nullopt;
   if (problem->kind == PayloadProblem::Kind::Repeated)
     return TctError::claims_malformed(std::move(problem->text));
@@ -49,8 +48,7 @@ std::optional<TctError> precheck_claims(const CompactJws& token, std::string_vie
 template <typename Claims>
 std::expected<Claims, TctError> checked_claims(const ParsedToken<Claims>& token, const Aid& issuer,
                                                std::string_view typ) {
-  if (auto refused = precheck_claims(token.jws(), typ, json::RecordInfo<Claims>::names))
-    return std::unexpected(std::move(*refused));
+  if (auto refused = precheck_claims(token, typ)) return std::unexpected(std::move(*refused));
   if (auto ok = verify_compact_jws(token.jws(), issuer, typ); !ok)
     return std::unexpected(TctError::wrap(std::move(ok.error())));
   if (!token.claims()) return std::unexpected(tct_claims_read_error(token.claims().error()));

@@ -793,6 +793,7 @@ bool Reader::begin_member_value(ObjectCursor&) {
 }
 
 bool Reader::skip_member_value(ObjectCursor&) {
+  skipped_member_ = true;
   return parse_colon() && skip_value();
 }
 

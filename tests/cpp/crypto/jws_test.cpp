@@ -10,6 +10,42 @@
 namespace zelk {
 namespace {
 
+// A record with a lenient nested record and a free map, to reach every way a reader can pass
+// over content.
+struct Inner {
+  std::string a;
+  friend bool operator==(const Inner&, const Inner&) = default;
+};
+struct Outer {
+  std::string v;
+  Inner in;
+  std::optional<json::Object> ext;
+  friend bool operator==(const Outer&, const Outer&) = default;
+};
+
+}  // namespace
+}  // namespace zelk
+
+template <>
+struct zelk::json::RecordTraits<zelk::Inner> {
+  static constexpr std::string_view name = "Inner";
+  static constexpr bool ignore_unknown = true;
+  static constexpr std::tuple members{member::required("a", &zelk::Inner::a)};
+};
+
+template <>
+struct zelk::json::RecordTraits<zelk::Outer> {
+  static constexpr std::string_view name = "Outer";
+  static constexpr std::tuple members{
+      member::required("v", &zelk::Outer::v),
+      member::required("in", &zelk::Outer::in),
+      member::optional("ext", &zelk::Outer::ext),
+  };
+};
+
+namespace zelk {
+namespace {
+
 constexpr std::string_view kTct = "zelk-tct+jwt";
 
 // Signs arbitrary header and payload texts, as a foreign encoder might.
@@ -237,12 +273,56 @@ TEST_F(Jws, PayloadPrecheck) {
   for (const Case& c : cases) {
     auto parsed = CompactJws::parse(forge(ed, jws_header_text(KeySuite::Ed25519, kTct), c.payload));
     ASSERT_TRUE(parsed.has_value());
-    std::optional<PayloadProblem> problem = precheck_payload(*parsed, declared);
+    std::optional<PayloadProblem> problem = find_payload_problem(*parsed, declared);
     ASSERT_EQ(problem.has_value(), c.kind.has_value()) << c.payload;
     if (problem) {
       EXPECT_EQ(problem->kind, *c.kind) << c.payload;
       EXPECT_EQ(problem->text, c.text) << c.payload;
     }
+  }
+}
+
+// A parsed token skips building the payload's value only when that value could show nothing
+// more: claims, pre-check and object test come out as from the fully parsed token.
+TEST_F(Jws, ParsedTokenAgreesWithTheFullyParsedForm) {
+  const char* payloads[] = {
+      R"({"v":"x","in":{"a":"y"}})",
+      R"( {"v":"x","in":{"a":"y"},"ext":{"k":[1,{"j":2}]}} )",
+      R"({"v":"x","in":{"a":"y","z":{"q":1,"q":2}}})",
+      R"({"v":"x","in":{"a":"y","z":"\ud800"}})",
+      R"({"v":"x","in":{"a":"y"},"ext":{"k":1,"k":2}})",
+      R"({"v":"x","v":"y","in":{"a":"y"}})",
+      R"({"v":"x","in":{"a":"y"},"w":1})",
+      R"(["x",{"a":"y"},null])",
+      R"(["x",{"a":"y"},null,1])",
+      R"({"v":"x","in":{"a":"y"}} x)",
+      R"({"in":{"a":"y"}})",
+      R"({"v":"x","in":{"a":"y"})",
+  };
+  for (const char* payload : payloads) {
+    const std::string token = forge(ed, jws_header_text(KeySuite::Ed25519, kTct), payload);
+    auto parsed = ParsedToken<Outer>::parse(token);
+    auto full = CompactJws::parse(token);
+    ASSERT_TRUE(parsed.has_value() && full.has_value()) << payload;
+    auto expected = json::read_record<Outer>(payload);
+    ASSERT_EQ(parsed->claims().has_value(), expected.has_value()) << payload;
+    if (expected) {
+      EXPECT_EQ(*parsed->claims(), *expected) << payload;
+    } else {
+      EXPECT_EQ(parsed->claims().error(), expected.error()) << payload;
+    }
+    const auto declared = json::RecordInfo<Outer>::names;
+    auto problem = parsed->precheck_payload();
+    auto full_problem = find_payload_problem(*full, declared);
+    ASSERT_EQ(problem.has_value(), full_problem.has_value()) << payload;
+    if (problem) {
+      EXPECT_EQ(problem->kind, full_problem->kind) << payload;
+      EXPECT_EQ(problem->text, full_problem->text) << payload;
+    }
+    EXPECT_EQ(parsed->jws().payload_is_object(), full->payload_is_object()) << payload;
+    EXPECT_EQ(verify_compact_jws(parsed->jws(), ed.aid(), kTct).has_value(),
+              verify_compact_jws(*full, ed.aid(), kTct).has_value())
+        << payload;
   }
 }
 
