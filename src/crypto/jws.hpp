@@ -133,8 +133,8 @@ struct PayloadProblem {
   Kind kind;
   std::string text;
 };
-std::optional<PayloadProblem> find_payload_problem(const CompactJws& jws,
-                                                   std::span<const std::string_view> declared);
+[[nodiscard]] std::optional<PayloadProblem> find_payload_problem(
+    const CompactJws& jws, std::span<const std::string_view> declared);
 
 // A compact JWS with its claims read strictly from the payload text (map or array form; messages
 // carry their position) once, before any signature check. What token readers and verifiers
@@ -173,7 +173,7 @@ class ParsedToken {
   const std::expected<Claims, json::JsonError>& claims() const { return claims_; }
   // The payload checked against the record's member names (find_payload_problem); call once the
   // payload has decoded.
-  std::optional<PayloadProblem> precheck_payload() const {
+  [[nodiscard]] std::optional<PayloadProblem> precheck_payload() const {
     if (clean_) return std::nullopt;
     return find_payload_problem(jws_, json::RecordInfo<Claims>::names);
   }

@@ -33,7 +33,8 @@ std::unexpected<TctError> fail(Kind kind) {
 // signature: repeated members at any depth, then undeclared top-level members. Any other type is
 // left to the signature step, which refuses it.
 template <typename Claims>
-std::optional<TctError> precheck_claims(const ParsedToken<Claims>& token, std::string_view typ) {
+[[nodiscard]] std::optional<TctError> precheck_claims(const ParsedToken<Claims>& token,
+                                                      std::string_view typ) {
   const std::optional<std::string_view> found = token.jws().typ_hint();
   if (!found || *found != typ) return std::nullopt;
   if (!token.jws().payload_bytes()) return TctError::wrap(token.jws().payload_bytes().error());
@@ -46,8 +47,9 @@ std::optional<TctError> precheck_claims(const ParsedToken<Claims>& token, std::s
 
 // The steps every token kind shares: pre-check, signature, strict claims.
 template <typename Claims>
-std::expected<Claims, TctError> checked_claims(const ParsedToken<Claims>& token, const Aid& issuer,
-                                               std::string_view typ) {
+[[nodiscard]] std::expected<Claims, TctError> checked_claims(const ParsedToken<Claims>& token,
+                                                             const Aid& issuer,
+                                                             std::string_view typ) {
   if (auto refused = precheck_claims(token, typ)) return std::unexpected(std::move(*refused));
   if (auto ok = verify_compact_jws(token.jws(), issuer, typ); !ok)
     return std::unexpected(TctError::wrap(std::move(ok.error())));
