@@ -3,6 +3,7 @@
 #include "formats/base64url.hpp"
 #include "formats/json/canonical.hpp"
 #include "formats/json/parse.hpp"
+#include "formats/json/strict_members.hpp"
 
 namespace zelk {
 namespace {
@@ -41,7 +42,7 @@ std::expected<JwsSegments, CryptoError> split_compact_jws(std::string_view token
   return s;
 }
 
-std::expected<CompactJws, CryptoError> CompactJws::parse(std::string_view token) {
+std::expected<CompactJws, CryptoError> CompactJws::decode(std::string_view token) {
   auto segments = split_compact_jws(token);
   if (!segments) return std::unexpected(std::move(segments.error()));
   CompactJws jws;
@@ -53,10 +54,21 @@ std::expected<CompactJws, CryptoError> CompactJws::parse(std::string_view token)
   jws.signature_ = decode_segment(segments->signature, "signature");
   if (jws.header_)
     if (auto header = json::parse_text(jws.header_text())) jws.header_json_ = std::move(*header);
-  if (jws.payload_)
-    if (auto payload = json::parse_text(jws.payload_text()))
-      jws.payload_json_ = std::move(*payload);
   return jws;
+}
+
+std::expected<CompactJws, CryptoError> CompactJws::parse(std::string_view token) {
+  auto jws = decode(token);
+  if (jws) jws->read_payload_value();
+  return jws;
+}
+
+void CompactJws::read_payload_value() {
+  if (!payload_) return;
+  if (auto payload = json::parse_text(payload_text())) {
+    payload_object_ = payload->value.is_object();
+    payload_json_ = std::move(*payload);
+  }
 }
 
 JwsSegments CompactJws::segments() const {
@@ -99,9 +111,7 @@ std::expected<void, CryptoError> verify_compact_jws(const CompactJws& jws, const
   if (auto ok = verify_signature_bytes(*key, as_bytes(jws.signing_input()), *jws.signature_bytes());
       !ok)
     return std::unexpected(std::move(ok.error()));
-  const json::ParsedText* payload = jws.payload_json();
-  if (payload == nullptr || !payload->value.is_object())
-    return malformed("payload is not a JSON object");
+  if (!jws.payload_is_object()) return malformed("payload is not a JSON object");
   return {};
 }
 
@@ -112,6 +122,20 @@ std::expected<Bytes, CryptoError> verify_compact_jws(std::string_view token, con
   if (auto ok = verify_compact_jws(*jws, signer, expected_typ); !ok)
     return std::unexpected(std::move(ok.error()));
   return *jws->payload_bytes();
+}
+
+std::optional<PayloadProblem> find_payload_problem(const CompactJws& jws,
+                                                   std::span<const std::string_view> declared) {
+  const json::ParsedText* payload = jws.payload_json();
+  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
+  if (payload == nullptr || payload->repeated_names) {
+    if (std::optional<std::string> problem = json::check_duplicate_keys(jws.payload_text()))
+      return PayloadProblem{PayloadProblem::Kind::Repeated, std::move(*problem)};
+  }
+  if (payload == nullptr) return std::nullopt;
+  if (auto undeclared = json::find_undeclared_member({}, payload->value, declared))
+    return PayloadProblem{PayloadProblem::Kind::Undeclared, std::move(undeclared->name)};
+  return std::nullopt;
 }
 
 std::expected<Bytes, CryptoError> decode_jws_payload_unverified(std::string_view token) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -11,6 +13,7 @@
 #include "crypto/keys.hpp"
 #include "formats/bytes.hpp"
 #include "formats/json/parse.hpp"
+#include "formats/json/reader.hpp"
 #include "formats/json/record.hpp"
 #include "formats/json/value.hpp"
 
@@ -50,14 +53,14 @@ struct JwsSegments {
 // pieces separated by full stops.
 [[nodiscard]] std::expected<JwsSegments, CryptoError> split_compact_jws(std::string_view token);
 
-// A compact JWS taken apart once: split, each segment decoded, header and payload each parsed as
+// A compact JWS taken apart once: split, each segment decoded, header and payload each read as
 // JSON. Pre-checks, the signature check and the strict claims read all work on this one form, so
 // a token's text is never decoded or parsed twice. Only the split can fail here; every other
 // problem is kept and reported by the step whose turn it is.
 //   auto jws = CompactJws::parse(token);
 //   if (!jws) ...;
 //   if (auto ok = verify_compact_jws(*jws, issuer, kTctTyp); !ok) ...;
-// Token kinds wrap it with their claims in ParsedToken below.
+// Token kinds hold it with their claims in ParsedToken below.
 class CompactJws {
  public:
   [[nodiscard]] static std::expected<CompactJws, CryptoError> parse(std::string_view token);
@@ -78,16 +81,25 @@ class CompactJws {
   std::string_view payload_text() const;
   std::string_view header_text() const;
 
-  // The header and payload read as JSON; null when the segment did not decode or is not one JSON
-  // text.
+  // The header as JSON; null when it did not decode or is not one JSON text.
   const json::ParsedText* header_json() const { return header_json_ ? &*header_json_ : nullptr; }
-  const json::ParsedText* payload_json() const { return payload_json_ ? &*payload_json_ : nullptr; }
   // The header's typ when the header is a JSON object with a string typ (the last one given);
   // what a verifier looks at before deciding to pre-check the claims.
   std::optional<std::string_view> typ_hint() const;
+  // The payload as JSON: null when it did not decode or is not one JSON text, and also when a
+  // ParsedToken read it cleanly as its record, which leaves nothing a value could show.
+  const json::ParsedText* payload_json() const { return payload_json_ ? &*payload_json_ : nullptr; }
+  // The payload is one JSON object.
+  bool payload_is_object() const { return payload_object_; }
 
  private:
+  template <json::Record>
+  friend class ParsedToken;
+
   CompactJws() = default;
+  // Everything but the payload's value.
+  static std::expected<CompactJws, CryptoError> decode(std::string_view token);
+  void read_payload_value();
 
   std::string text_;
   std::size_t header_len_ = 0;
@@ -97,6 +109,7 @@ class CompactJws {
   std::expected<Bytes, CryptoError> signature_;
   std::optional<json::ParsedText> header_json_;
   std::optional<json::ParsedText> payload_json_;
+  bool payload_object_ = false;
 };
 
 // The only signature check of tokens: segment encodings, strict header, typ, alg for the signer's
@@ -110,7 +123,20 @@ class CompactJws {
                                                                    const Aid& signer,
                                                                    std::string_view expected_typ);
 
-// A compact JWS with its claims read strictly from the payload (map or array form; messages
+// What token readers refuse in a decoded payload before any signature work: a member name given
+// twice in one object at any depth (Repeated: the scan's message with its position; also any
+// syntax error the scan meets first), else the first top-level member that the record does not
+// declare (Undeclared: that name). A payload that is not JSON is left to the strict read. For a
+// CompactJws parsed on its own; ParsedToken::precheck_payload is what verifiers call.
+struct PayloadProblem {
+  enum class Kind : std::uint8_t { Repeated, Undeclared };
+  Kind kind;
+  std::string text;
+};
+[[nodiscard]] std::optional<PayloadProblem> find_payload_problem(
+    const CompactJws& jws, std::span<const std::string_view> declared);
+
+// A compact JWS with its claims read strictly from the payload text (map or array form; messages
 // carry their position) once, before any signature check. What token readers and verifiers
 // share: these claims are unverified, and only a verifier turns them into Verified<Claims>.
 template <json::Record Claims>
@@ -118,22 +144,51 @@ class ParsedToken {
  public:
   // Fails only when the token does not split.
   [[nodiscard]] static std::expected<ParsedToken, CryptoError> parse(std::string_view token) {
-    auto jws = CompactJws::parse(token);
+    auto jws = CompactJws::decode(token);
     if (!jws) return std::unexpected(std::move(jws.error()));
     return ParsedToken(std::move(*jws));
   }
-  explicit ParsedToken(CompactJws jws)
-      : jws_(std::move(jws)),
-        claims_(json::read_record<Claims>(jws_.payload_text(), jws_.payload_json())) {}
+  explicit ParsedToken(CompactJws jws) : jws_(std::move(jws)) {
+    const std::string_view text = jws_.payload_text();
+    json::Reader reader(text);
+    Claims claims{};
+    const bool read = json::read_next(reader, claims) && reader.finish();
+    // Read cleanly in map form, the payload holds nothing more for a value to show.
+    const bool clean = read && !reader.saw_repeated_name() && !reader.skipped_member() &&
+                       !json::RecordInfo<Claims>::ignore_unknown && starts_object(text);
+    if (read)
+      claims_ = std::move(claims);
+    else
+      claims_ = std::unexpected(reader.take_error());
+    if (clean) {
+      clean_ = jws_.payload_object_ = true;
+    } else if (!jws_.payload_json_) {
+      jws_.read_payload_value();
+    }
+  }
 
   const CompactJws& jws() const { return jws_; }
   const std::string& text() const { return jws_.text(); }
   // Meaningful once the payload decoded; a verifier reports decoding first.
   const std::expected<Claims, json::JsonError>& claims() const { return claims_; }
+  // The payload checked against the record's member names (find_payload_problem); call once the
+  // payload has decoded.
+  [[nodiscard]] std::optional<PayloadProblem> precheck_payload() const {
+    if (clean_) return std::nullopt;
+    return find_payload_problem(jws_, json::RecordInfo<Claims>::names);
+  }
 
  private:
+  static bool starts_object(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t\n\r");
+    return first != std::string_view::npos && text[first] == '{';
+  }
+
   CompactJws jws_;
   std::expected<Claims, json::JsonError> claims_;
+  // Read cleanly as the record in map form: an object with no name repeated at any depth and no
+  // undeclared member, so no value was built for the pre-check.
+  bool clean_ = false;
 };
 
 // The decoded payload of a token's text without any check beyond its shape.

@@ -1,12 +1,9 @@
 #include "tct/verify.hpp"
 
-#include <span>
 #include <utility>
 
 #include "core/envelope.hpp"
 #include "crypto/keys.hpp"
-#include "formats/json/parse.hpp"
-#include "formats/json/strict_members.hpp"
 #include "formats/saturating.hpp"
 
 template <>
@@ -35,32 +32,25 @@ std::unexpected<TctError> fail(Kind kind) {
 // Only a token that says it is of the expected type has its claims looked at before the
 // signature: repeated members at any depth, then undeclared top-level members. Any other type is
 // left to the signature step, which refuses it.
-std::optional<TctError> precheck_claims(const CompactJws& token, std::string_view typ,
-                                        std::string_view record_name,
-                                        std::span<const std::string_view> names) {
-  const std::optional<std::string_view> found = token.typ_hint();
+template <typename Claims>
+[[nodiscard]] std::optional<TctError> precheck_claims(const ParsedToken<Claims>& token,
+                                                      std::string_view typ) {
+  const std::optional<std::string_view> found = token.jws().typ_hint();
   if (!found || *found != typ) return std::nullopt;
-  if (!token.payload_bytes()) return TctError::wrap(token.payload_bytes().error());
-  const json::ParsedText* payload = token.payload_json();
-  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
-  if (payload == nullptr || payload->repeated_names) {
-    if (std::optional<std::string> problem = json::check_duplicate_keys(token.payload_text()))
-      return TctError::claims_malformed(std::move(*problem));
-  }
-  if (payload == nullptr) return std::nullopt;
-  if (auto undeclared = json::find_undeclared_member(record_name, payload->value, names))
-    return TctError::unknown_field(std::move(undeclared->name));
-  return std::nullopt;
+  if (!token.jws().payload_bytes()) return TctError::wrap(token.jws().payload_bytes().error());
+  std::optional<PayloadProblem> problem = token.precheck_payload();
+  if (!problem) return std::nullopt;
+  if (problem->kind == PayloadProblem::Kind::Repeated)
+    return TctError::claims_malformed(std::move(problem->text));
+  return TctError::unknown_field(std::move(problem->text));
 }
 
 // The steps every token kind shares: pre-check, signature, strict claims.
 template <typename Claims>
-std::expected<Claims, TctError> checked_claims(const ParsedToken<Claims>& token, const Aid& issuer,
-                                               std::string_view typ) {
-  using Info = json::RecordInfo<Claims>;
-  if (auto refused =
-          precheck_claims(token.jws(), typ, json::RecordTraits<Claims>::name, Info::names))
-    return std::unexpected(std::move(*refused));
+[[nodiscard]] std::expected<Claims, TctError> checked_claims(const ParsedToken<Claims>& token,
+                                                             const Aid& issuer,
+                                                             std::string_view typ) {
+  if (auto refused = precheck_claims(token, typ)) return std::unexpected(std::move(*refused));
   if (auto ok = verify_compact_jws(token.jws(), issuer, typ); !ok)
     return std::unexpected(TctError::wrap(std::move(ok.error())));
   if (!token.claims()) return std::unexpected(tct_claims_read_error(token.claims().error()));

@@ -220,6 +220,8 @@ struct SeqCodec {
     typename Src::ArrayCursor cursor;
     if (!src.begin_array(cursor)) return false;
     out.clear();
+    // A parsed array knows its length: one allocation instead of regrowing.
+    if constexpr (!Src::from_text) out.reserve(cursor.size);
     bool ok = true;
     for (;;) {
       const int r = src.next_element(cursor);

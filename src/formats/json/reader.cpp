@@ -546,6 +546,7 @@ bool Reader::read_array_elements(Array& out) {
     const int r = next_element(cursor);
     if (r < 0) return false;
     if (r == 0) break;
+    if (out.capacity() == 0) out.reserve(4);  // arrays of protocol texts are short
     out.emplace_back();
     if (!read_value(out.back())) return false;
   }
@@ -646,6 +647,7 @@ bool Reader::begin_member_value(ObjectCursor&) {
 bool Reader::skip_member_value(ObjectCursor&) {
   // An undeclared member's value is read as strictly as any other and then dropped: a reader that
   // ignores a member must not accept text that every other reader refuses.
+  skipped_member_ = true;
   Value ignored;
   return parse_colon() && read_value(ignored);
 }

@@ -98,6 +98,8 @@ class Reader {
   std::string_view text() const { return text_; }
   // True once read_value has met a name repeated in one object (and kept its last value).
   bool saw_repeated_name() const { return repeated_name_; }
+  // True once skip_member_value has passed over a value without reading it.
+  bool skipped_member() const { return skipped_member_; }
 
  private:
   bool at_end() const { return pos_ >= text_.size(); }
@@ -134,6 +136,7 @@ class Reader {
   int depth_left_ = kMaxDepth;
   bool failed_ = false;
   bool repeated_name_ = false;
+  bool skipped_member_ = false;
   JsonError error_;
   std::string scratch_;
 };

@@ -10,6 +10,42 @@
 namespace zelk {
 namespace {
 
+// A record with a lenient nested record and a free map, to reach every way a reader can pass
+// over content.
+struct Inner {
+  std::string a;
+  friend bool operator==(const Inner&, const Inner&) = default;
+};
+struct Outer {
+  std::string v;
+  Inner in;
+  std::optional<json::Object> ext;
+  friend bool operator==(const Outer&, const Outer&) = default;
+};
+
+}  // namespace
+}  // namespace zelk
+
+template <>
+struct zelk::json::RecordTraits<zelk::Inner> {
+  static constexpr std::string_view name = "Inner";
+  static constexpr bool ignore_unknown = true;
+  static constexpr std::tuple members{member::required("a", &zelk::Inner::a)};
+};
+
+template <>
+struct zelk::json::RecordTraits<zelk::Outer> {
+  static constexpr std::string_view name = "Outer";
+  static constexpr std::tuple members{
+      member::required("v", &zelk::Outer::v),
+      member::required("in", &zelk::Outer::in),
+      member::optional("ext", &zelk::Outer::ext),
+  };
+};
+
+namespace zelk {
+namespace {
+
 constexpr std::string_view kTct = "zelk-tct+jwt";
 
 // Signs arbitrary header and payload texts, as a foreign encoder might.
@@ -191,6 +227,103 @@ TEST_F(Jws, PayloadMustBeAnObjectAfterTheSignature) {
   // An array payload under a wrong signature reports the signature.
   EXPECT_EQ(error_of(forge(other, jws_header_text(KeySuite::Ed25519, kTct), "[1]"), ed),
             "signature verification failed");
+}
+
+TEST_F(Jws, ParsedOnceWithEachProblemKeptForItsStep) {
+  const std::string token = sign_compact_jws(ed, kTct, as_bytes(payload));
+  auto parsed = CompactJws::parse(token);
+  ASSERT_TRUE(parsed.has_value());
+  EXPECT_EQ(parsed->text(), token);
+  EXPECT_EQ(parsed->signing_input(), token.substr(0, token.rfind('.')));
+  EXPECT_EQ(parsed->payload_text(), payload);
+  EXPECT_EQ(parsed->typ_hint(), kTct);
+  EXPECT_TRUE(verify_compact_jws(*parsed, ed.aid(), kTct).has_value());
+
+  // A header that does not decode leaves the payload readable and is reported by the check.
+  auto s = *split_compact_jws(token);
+  auto bad_header = CompactJws::parse("%" + std::string(s.header) + "." + std::string(s.payload) +
+                                      "." + std::string(s.signature));
+  ASSERT_TRUE(bad_header.has_value());
+  EXPECT_EQ(bad_header->typ_hint(), std::nullopt);
+  EXPECT_EQ(bad_header->payload_text(), payload);
+  EXPECT_EQ(verify_compact_jws(*bad_header, ed.aid(), kTct).error().message(),
+            "compact JWS malformed: header segment: invalid base64url character");
+  EXPECT_EQ(CompactJws::parse("a.b").error().message(),
+            "compact JWS malformed: expected exactly three non-empty segments");
+}
+
+TEST_F(Jws, PayloadPrecheck) {
+  constexpr std::string_view declared[] = {"a", "b"};
+  struct Case {
+    std::string payload;
+    std::optional<PayloadProblem::Kind> kind;
+    std::string text;
+  };
+  using K = PayloadProblem::Kind;
+  const Case cases[] = {
+      {R"({"a":1,"b":{"x":1,"y":[{"x":2}]}})", std::nullopt, ""},
+      {R"({"a":1,"a":2})", K::Repeated, "duplicate field `a` at line 1 column 10"},
+      {R"({"b":{"x":1,"x":2},"c":1})", K::Repeated, "duplicate field `x` at line 1 column 15"},
+      {R"({"c":1,"d":2,"a":1})", K::Undeclared, "c"},
+      {R"({"a":1,"b":2,"d":1})", K::Undeclared, "d"},
+      {R"({"a":1 "b":2})", K::Repeated, "expected `,` or `}` at line 1 column 8"},
+      {R"({"a":1} x)", std::nullopt, ""},  // left to the strict read
+      {R"([1,2])", std::nullopt, ""},
+  };
+  for (const Case& c : cases) {
+    auto parsed = CompactJws::parse(forge(ed, jws_header_text(KeySuite::Ed25519, kTct), c.payload));
+    ASSERT_TRUE(parsed.has_value());
+    std::optional<PayloadProblem> problem = find_payload_problem(*parsed, declared);
+    ASSERT_EQ(problem.has_value(), c.kind.has_value()) << c.payload;
+    if (problem) {
+      EXPECT_EQ(problem->kind, *c.kind) << c.payload;
+      EXPECT_EQ(problem->text, c.text) << c.payload;
+    }
+  }
+}
+
+// A parsed token skips building the payload's value only when that value could show nothing
+// more: claims, pre-check and object test come out as from the fully parsed token.
+TEST_F(Jws, ParsedTokenAgreesWithTheFullyParsedForm) {
+  const char* payloads[] = {
+      R"({"v":"x","in":{"a":"y"}})",
+      R"( {"v":"x","in":{"a":"y"},"ext":{"k":[1,{"j":2}]}} )",
+      R"({"v":"x","in":{"a":"y","z":{"q":1,"q":2}}})",
+      R"({"v":"x","in":{"a":"y","z":"\ud800"}})",
+      R"({"v":"x","in":{"a":"y"},"ext":{"k":1,"k":2}})",
+      R"({"v":"x","v":"y","in":{"a":"y"}})",
+      R"({"v":"x","in":{"a":"y"},"w":1})",
+      R"(["x",{"a":"y"},null])",
+      R"(["x",{"a":"y"},null,1])",
+      R"({"v":"x","in":{"a":"y"}} x)",
+      R"({"in":{"a":"y"}})",
+      R"({"v":"x","in":{"a":"y"})",
+  };
+  for (const char* payload : payloads) {
+    const std::string token = forge(ed, jws_header_text(KeySuite::Ed25519, kTct), payload);
+    auto parsed = ParsedToken<Outer>::parse(token);
+    auto full = CompactJws::parse(token);
+    ASSERT_TRUE(parsed.has_value() && full.has_value()) << payload;
+    auto expected = json::read_record<Outer>(payload);
+    ASSERT_EQ(parsed->claims().has_value(), expected.has_value()) << payload;
+    if (expected) {
+      EXPECT_EQ(*parsed->claims(), *expected) << payload;
+    } else {
+      EXPECT_EQ(parsed->claims().error(), expected.error()) << payload;
+    }
+    const auto declared = json::RecordInfo<Outer>::names;
+    auto problem = parsed->precheck_payload();
+    auto full_problem = find_payload_problem(*full, declared);
+    ASSERT_EQ(problem.has_value(), full_problem.has_value()) << payload;
+    if (problem) {
+      EXPECT_EQ(problem->kind, full_problem->kind) << payload;
+      EXPECT_EQ(problem->text, full_problem->text) << payload;
+    }
+    EXPECT_EQ(parsed->jws().payload_is_object(), full->payload_is_object()) << payload;
+    EXPECT_EQ(verify_compact_jws(parsed->jws(), ed.aid(), kTct).has_value(),
+              verify_compact_jws(*full, ed.aid(), kTct).has_value())
+        << payload;
+  }
 }
 
 TEST(PeekJwsTyp, NeverFails) {

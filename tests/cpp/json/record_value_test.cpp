@@ -138,5 +138,43 @@ TEST(RecordValue, AgreesWithTextReading) {
   }
 }
 
+TEST(ParsedText, NotesRepeatedNamesAtAnyDepth) {
+  EXPECT_FALSE(parse_text(R"({"a":{"b":1,"c":[{"b":2}]},"b":3})")->repeated_names);
+  for (const char* text :
+       {R"({"a":1,"a":2})", R"({"a":[{"b":1,"b":1}]})", R"([{"x":{"y":0,"y":0}}])"})
+    EXPECT_TRUE(parse_text(text)->repeated_names) << text;
+  EXPECT_EQ(parse_text(R"({"a":1,"a":2})")->value, *parse_value(R"({"a":2})"));
+  EXPECT_EQ(parse_text("{} x").error().full(), parse_value("{} x").error().full());
+}
+
+// Reading from an already parsed text gives exactly what reading the text gives, positions
+// included, also where the value alone would hide a repeated name or an extra element.
+TEST(ParsedText, RecordsReadAsFromTheText) {
+  const char* texts[] = {
+      R"({"ver":"v","grants":["a"],"cnf":{"jkt":"t"},"payload":{"k":[1]},"ext":{"z":1}})",
+      R"({"ver":"v","ver":"w","grants":[],"cnf":["t"],"payload":0})",
+      R"({"ver":"v","grants":[],"cnf":{"jkt":"t","jkt":"u"},"payload":0})",
+      R"({"ver":"v","grants":[],"cnf":["t"],"payload":0,"ext":{"a":1,"a":2}})",
+      R"({"ver":"v","grants":[],"cnf":["t"],"payload":{"q":1,"q":2}})",
+      R"(["v",[],["t"],0,null,null])",
+      R"(["v",[],["t"],0,null,null,1])",
+      R"({"ver":"v","grants":[],"cnf":["t"],"payload":0,"x":1})",
+      R"({"grants":[],"cnf":["t"],"payload":0})",
+      R"({"ver":"v","grants":[],"cnf":["t"],"payload":0} x)",
+      "",
+  };
+  for (const char* text : texts) {
+    auto parsed_text = parse_text(text);
+    auto from_parsed = read_record<Claims>(text, parsed_text ? &*parsed_text : nullptr);
+    auto from_text = read_record<Claims>(text);
+    ASSERT_EQ(from_parsed.has_value(), from_text.has_value()) << text;
+    if (from_text) {
+      EXPECT_EQ(*from_parsed, *from_text) << text;
+    } else {
+      EXPECT_EQ(from_parsed.error(), from_text.error()) << text;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zelk::json
