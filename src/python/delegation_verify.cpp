@@ -47,7 +47,8 @@ DelegationVerified to_delegation_verified(const VerifiedDelegation& verified) {
 
 // The common road of both functions; only the multi-hop one hands over the hop check.
 Result<OwnedRef> verify(std::string_view token, std::string_view verifier_text, bool multihop,
-                        std::uint64_t max_hops, const std::optional<RevokedJtiSet>& revoked) {
+                        std::uint64_t max_hops, const std::optional<RevokedJtiView>& view) {
+  const RevokedJtiSet* revoked = set_or_null(view);
   ZELK_PY_TRY(Aid verifier, parse_verifier_aid(verifier_text));
   // Both checks share the caller's set, read-only for this call.
   RevocationCheck root;
@@ -75,7 +76,7 @@ Result<OwnedRef> verify_delegation(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kVerifyDelegation, call));
   ZELK_PY_TRY(std::string_view token, arg(args, 0, to_text));
   ZELK_PY_TRY(std::string_view verifier, arg(args, 1, to_text));
-  ZELK_PY_TRY(std::optional<RevokedJtiSet> revoked, extract_revoked_jtis(args, 2));
+  ZELK_PY_TRY(std::optional<RevokedJtiView> revoked, extract_revoked_jtis(args, 2));
   return verify(token, verifier, false, 0, revoked);
 }
 
@@ -84,7 +85,7 @@ Result<OwnedRef> verify_delegation_multihop(Call call) {
   ZELK_PY_TRY(std::string_view token, arg(args, 0, to_text));
   ZELK_PY_TRY(std::string_view verifier, arg(args, 1, to_text));
   ZELK_PY_TRY(std::uint64_t max_hops, arg_or(args, 2, to_u64, DEFAULT_MAX_DELEGATION_HOPS));
-  ZELK_PY_TRY(std::optional<RevokedJtiSet> revoked, extract_revoked_jtis(args, 3));
+  ZELK_PY_TRY(std::optional<RevokedJtiView> revoked, extract_revoked_jtis(args, 3));
   return verify(token, verifier, true, max_hops, revoked);
 }
 

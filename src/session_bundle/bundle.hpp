@@ -23,6 +23,7 @@
 #include "formats/uuid.hpp"
 #include "session_bundle/bundle_error.hpp"
 #include "tct/claims.hpp"
+#include "tct/verify.hpp"
 
 namespace zelk {
 
@@ -117,11 +118,11 @@ std::string encode_session_bundle_envelope(const SessionTrustBundle& bundle);
     std::string_view tct);
 // A participant's TCT split and decoded once, for decoding its claims and then verifying it; a
 // token that does not split is Canonicalization "participant tct: " + the JWS error.
-[[nodiscard]] std::expected<CompactJws, SessionBundleError> parse_participant_tct(
+[[nodiscard]] std::expected<ParsedTct, SessionBundleError> parse_participant_tct(
     std::string_view tct);
 // The same over a token already taken apart, which a verifier goes on to check.
 [[nodiscard]] std::expected<TctClaims, SessionBundleError> decode_participant_tct(
-    const CompactJws& tct);
+    const ParsedTct& tct);
 
 // The canonical form (RFC 8785) of every member but `signature`, extensions only when present:
 // what the coordinator's signature covers. The session id enters as its standard text, whatever

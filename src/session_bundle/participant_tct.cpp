@@ -19,31 +19,24 @@ std::unexpected<SessionBundleError> claims_failure(std::string text) {
 
 }  // namespace
 
-std::expected<TctClaims, SessionBundleError> decode_participant_tct(const CompactJws& tct) {
-  if (!tct.payload_bytes()) return token_failure(tct.payload_bytes().error());
-  const json::ParsedText* payload = tct.payload_json();
-  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
-  if (payload == nullptr || payload->repeated_names) {
-    if (std::optional<std::string> problem = json::check_duplicate_keys(tct.payload_text()))
-      return claims_failure(std::move(*problem));
+std::expected<TctClaims, SessionBundleError> decode_participant_tct(const ParsedTct& tct) {
+  if (!tct.jws().payload_bytes()) return token_failure(tct.jws().payload_bytes().error());
+  if (std::optional<PayloadProblem> problem = tct.precheck_payload()) {
+    if (problem->kind == PayloadProblem::Kind::Undeclared)
+      return std::unexpected(SessionBundleError::unknown_field(std::move(problem->text)));
+    return claims_failure(std::move(problem->text));
   }
-  // A payload that does not parse is left to the strict read below, which words the refusal.
-  if (payload != nullptr) {
-    if (auto undeclared =
-            json::find_undeclared_member(kTctClaimsName, payload->value, kTctClaimNames))
-      return std::unexpected(SessionBundleError::unknown_field(std::move(undeclared->name)));
-  }
-  auto claims = read_claims<TctClaims>(tct);
+  const auto& claims = tct.claims();
   if (!claims) {
     if (std::optional<std::string> name = json::unknown_field_name(claims.error()))
       return std::unexpected(SessionBundleError::unknown_field(std::move(*name)));
     return claims_failure(claims.error().full());
   }
-  return std::move(*claims);
+  return *claims;
 }
 
-std::expected<CompactJws, SessionBundleError> parse_participant_tct(std::string_view tct) {
-  auto parsed = CompactJws::parse(tct);
+std::expected<ParsedTct, SessionBundleError> parse_participant_tct(std::string_view tct) {
+  auto parsed = ParsedTct::parse(tct);
   if (!parsed) return token_failure(parsed.error());
   return std::move(*parsed);
 }

@@ -46,7 +46,7 @@ std::expected<BundleVerification, SessionBundleError> verify_bundle(
   if (bundle.participants.empty()) return fail(Kind::EmptyParticipants);
 
   // Each token is taken apart once, here; its signature is checked from the same form below.
-  std::vector<CompactJws> tokens;
+  std::vector<ParsedTct> tokens;
   tokens.reserve(bundle.participants.size());
   std::int64_t least_exp = 0;
   for (std::size_t i = 0; i < bundle.participants.size(); ++i) {

@@ -24,7 +24,9 @@ std::expected<TctClaims, TctError> unverified_claims(const ParsedTct& token) {
   const CompactJws& jws = token.jws();
   if (!jws.payload_bytes()) return std::unexpected(TctError::wrap(jws.payload_bytes().error()));
   const json::ParsedText* payload = jws.payload_json();
-  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
+  // Claims read cleanly as the record leave no value behind: nothing repeated or undeclared.
+  if (payload == nullptr && token.claims()) return *token.claims();
+  // Otherwise the scan tells what is repeated, whatever the header says.
   if (payload == nullptr || payload->repeated_names) {
     if (std::optional<std::string> problem = json::check_duplicate_keys(jws.payload_text()))
       return std::unexpected(TctError::claims_malformed(std::move(*problem)));
