@@ -17,6 +17,7 @@
 #include "crypto/keys.hpp"
 #include "formats/json/error.hpp"
 #include "formats/json/parse.hpp"
+#include "formats/json/record.hpp"
 #include "formats/json/value.hpp"
 #include "formats/json/writer.hpp"
 
@@ -75,6 +76,21 @@ void check_record_reader(std::string_view text, ReadText read_text, FromValue fr
   ZELK_FUZZ_CHECK(*reread == *from_parsed, compact);
   auto reread_value = from_value(written);
   ZELK_FUZZ_CHECK(reread_value.has_value() && *reread_value == *from_parsed, compact);
+}
+
+// A record read from a text that was parsed beforehand (as token readers do) is the record read
+// from the text alone, and a refusal is the text's own, message and position alike.
+template <json::Record T>
+void check_preparsed_read(std::string_view text) {
+  auto parsed = json::parse_text(text);
+  auto direct = json::read_record<T>(text);
+  auto via = json::read_record<T>(text, parsed ? &*parsed : nullptr);
+  ZELK_FUZZ_CHECK(direct.has_value() == via.has_value(), "pre-parsed read disagrees");
+  if (direct) {
+    ZELK_FUZZ_CHECK(*direct == *via, "pre-parsed read gives another record");
+  } else {
+    ZELK_FUZZ_CHECK(direct.error().full() == via.error().full(), via.error().full());
+  }
 }
 
 }  // namespace zelk::fuzz

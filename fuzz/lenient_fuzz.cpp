@@ -31,7 +31,9 @@ struct zelk::json::RecordTraits<zelk::fuzz::OutsideHeader> {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace zelk;
   using H = fuzz::OutsideHeader;
-  fuzz::check_record_reader(fuzz::text_of(data, size), json::read_record<H>,
-                            json::record_from_value<H>, json::record_to_value<H>);
+  fuzz::check_record_reader(
+      fuzz::text_of(data, size), [](std::string_view text) { return json::read_record<H>(text); },
+      json::record_from_value<H>, json::record_to_value<H>);
+  fuzz::check_preparsed_read<H>(fuzz::text_of(data, size));
   return 0;
 }
