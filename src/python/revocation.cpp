@@ -92,9 +92,7 @@ ExceptionType& revocation_verification_error() {
 }
 
 PyError raise_revocation_error(std::string code, std::string message) {
-  Result<BorrowedRef> type = revocation_verification_error().type();
-  if (!type) return std::move(type).error();
-  return PyError::coded(*type, std::move(message), std::move(code));
+  return revocation_verification_error().coded(std::move(message), std::move(code));
 }
 
 PyMethodDef& verify_revocation_list_function() {
