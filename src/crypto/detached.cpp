@@ -30,11 +30,4 @@ std::expected<void, CryptoError> verify_detached(const VerifyingKey& key, ByteVi
   return verify_digest_text(key, sha256(signing_input), signature_text);
 }
 
-std::expected<std::string, json::CanonicalJsonError> sign_body(const SigningKey& key,
-                                                               json::Value body) {
-  auto bytes = body_signing_bytes(std::move(body));
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return sign_detached(key, std::string_view(*bytes));
-}
-
 }  // namespace zelk

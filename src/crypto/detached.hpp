@@ -36,8 +36,4 @@ inline std::expected<void, CryptoError> verify_detached(const VerifyingKey& key,
   return verify_detached(key, as_bytes(signing_input), signature_text);
 }
 
-// body_signing_bytes followed by sign_detached: the signature text for `body`.
-std::expected<std::string, json::CanonicalJsonError> sign_body(const SigningKey& key,
-                                                               json::Value body);
-
 }  // namespace zelk

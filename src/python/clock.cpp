@@ -10,4 +10,9 @@ Result<std::int64_t> system_now_secs() {
   return *now;
 }
 
+Result<std::int64_t> given_or_system_now(std::optional<std::int64_t> given) {
+  if (given) return *given;
+  return system_now_secs();
+}
+
 }  // namespace zelk::py

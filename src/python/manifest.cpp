@@ -20,9 +20,7 @@ ExceptionType& manifest_verification_error() {
 }
 
 PyError manifest_verification_failure(std::string message, std::string code) {
-  Result<BorrowedRef> type = manifest_verification_error().type();
-  if (!type) return std::move(type).error();
-  return PyError::coded(*type, std::move(message), std::move(code));
+  return manifest_verification_error().coded(std::move(message), std::move(code));
 }
 
 }  // namespace zelk::py

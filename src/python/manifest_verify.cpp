@@ -49,12 +49,7 @@ std::string_view code_of(const ManifestError& error) {
     return fail(PyError::value_error("invalid manifest JSON: " + envelope.error().full()));
 
   // The clock is read only once the text has been read.
-  std::int64_t now = 0;
-  if (given_now) {
-    now = *given_now;
-  } else {
-    ZELK_PY_TRY(now, system_now_secs());
-  }
+  ZELK_PY_TRY(std::int64_t now, given_or_system_now(given_now));
   auto verified = verify_manifest(envelope->manifest, now);
   if (!verified) {
     const ManifestError& error = verified.error();

@@ -41,9 +41,11 @@ Result<std::vector<std::uint8_t>> to_byte_values(BorrowedRef obj) {
   OwnedRef iter = OwnedRef::steal(PyObject_GetIter(obj.get()));
   if (!iter) return fail(PyError::fetch());
   while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
-    const long value = PyLong_AsLong(item.get());
+    // An integer beyond a C long is as far out of range as 256 and is told the same way.
+    int overflow = 0;
+    const long value = PyLong_AsLongAndOverflow(item.get(), &overflow);
     if (value == -1 && PyErr_Occurred() != nullptr) return fail(PyError::fetch());
-    if (value < 0 || value > 255)
+    if (overflow != 0 || value < 0 || value > 255)
       return fail(
           PyError::of(PyExc_OverflowError, "out of range integral type conversion attempted"));
     out.push_back(static_cast<std::uint8_t>(value));

@@ -62,12 +62,7 @@ Result<OwnedRef> verify_revocation_list(Call call) {
   if (auto aid = parse_aid(expected_issuer); !aid)
     return fail(PyError::value_error("invalid expected_issuer_aid: " + aid.error().message()));
 
-  std::int64_t now = 0;
-  if (given_now) {
-    now = *given_now;
-  } else {
-    ZELK_PY_TRY(now, system_now_secs());
-  }
+  ZELK_PY_TRY(std::int64_t now, given_or_system_now(given_now));
   auto verified = verify_revocation_snapshot(*envelope, expected_issuer, now);
   if (!verified)
     return fail(raise_revocation_error(
@@ -97,9 +92,7 @@ ExceptionType& revocation_verification_error() {
 }
 
 PyError raise_revocation_error(std::string code, std::string message) {
-  Result<BorrowedRef> type = revocation_verification_error().type();
-  if (!type) return std::move(type).error();
-  return PyError::coded(*type, std::move(message), std::move(code));
+  return revocation_verification_error().coded(std::move(message), std::move(code));
 }
 
 PyMethodDef& verify_revocation_list_function() {

@@ -127,6 +127,8 @@ def test_cert_der_must_be_bytes(value, exc, message):
     ([b"\x00" * 31, "s" * 32], TypeError, "Can't extract `str` to `Vec`"),
     ([[0] * 31 + [256]], OverflowError, "out of range integral type conversion attempted"),
     ([[0] * 31 + [-1]], OverflowError, "out of range integral type conversion attempted"),
+    ([[0] * 31 + [2**64]], OverflowError, "out of range integral type conversion attempted"),
+    ([[0] * 31 + [-2**70]], OverflowError, "out of range integral type conversion attempted"),
     ([[0] * 31 + [1.0]], TypeError, "'float' object cannot be interpreted as an integer"),
     ([5], TypeError, "'int' object is not an instance of 'Sequence'"),
 ])

@@ -1,6 +1,7 @@
 #include "python/runtime/exception_type.hpp"
 
 #include <string>
+#include <utility>
 
 namespace zelk::py {
 
@@ -20,6 +21,12 @@ Result<BorrowedRef> ExceptionType::type() {
     }
     return made;
   });
+}
+
+PyError ExceptionType::coded(std::string message, std::string code) {
+  Result<BorrowedRef> cls = type();
+  if (!cls) return std::move(cls).error();
+  return PyError::coded(*cls, std::move(message), std::move(code));
 }
 
 }  // namespace zelk::py

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "python/runtime/error.hpp"
@@ -20,6 +21,8 @@ class ExceptionType {
   std::string_view short_name() const;
   // The class; the interpreter refusing to make it is a broken invariant (a panic).
   Result<BorrowedRef> type();
+  // An instance to raise with `message` as its one argument and `code` as its attribute `code`.
+  PyError coded(std::string message, std::string code);
 
  private:
   const char* qualified_name_;

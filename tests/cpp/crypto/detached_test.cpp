@@ -49,9 +49,10 @@ TEST_F(Detached, SignsTheDigestOfTheInputAndVerifiesIt) {
     EXPECT_TRUE(verify_detached(key->verifying_key(), input, sig));
     EXPECT_EQ(verify_detached(key->verifying_key(), std::string_view(R"({"a":2})"), sig).error(),
               CryptoError::verification());
-    auto body = sign_body(*key, *json::parse_value(R"({"signature":"old","a":1})"));
+    // A body's old signature is not part of what the new one covers.
+    auto body = body_signing_bytes(*json::parse_value(R"({"signature":"old","a":1})"));
     ASSERT_TRUE(body.has_value());
-    EXPECT_EQ(*body, sig);
+    EXPECT_EQ(sign_detached(*key, std::string_view(*body)), sig);
   }
   // Syntax is checked before any key work.
   auto padded = verify_detached(ed.verifying_key(), input, sign_detached(ed, input) + "=");

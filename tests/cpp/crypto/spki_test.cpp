@@ -31,6 +31,22 @@ TEST(Spki, HashesTheWholeSubjectPublicKeyInfo) {
   EXPECT_EQ(lower_hex(*spki_sha256(cert)), kSpkiSha256);
 }
 
+TEST(Spki, KeyOfAnUnknownOrInvalidKindIsHashedAsItStands) {
+  // The key's algorithm is replaced by X448 (whose keys are 56 bytes, so this one is invalid)
+  // and by an identifier no toolkit knows; the key itself is never looked at.
+  for (std::string_view oid : {"2b6571", "2b6579"}) {
+    std::string hex(kCertHex);
+    const std::size_t at = hex.find("302a300506032b6570032100");
+    ASSERT_NE(at, std::string::npos);
+    hex.replace(at + 12, 6, oid);
+    auto digest = spki_sha256(test::hex(hex));
+    ASSERT_TRUE(digest.has_value()) << oid << ": " << digest.error().message();
+    const std::string spki = hex.substr(at, 2 * 44);
+    EXPECT_EQ(*digest, sha256(test::hex(spki))) << oid;
+    EXPECT_EQ(ERR_peek_error(), 0u) << oid;
+  }
+}
+
 TEST(Spki, RefusalsLeaveNoErrorQueued) {
   const Bytes cert = test::hex(kCertHex);
   const std::string pem = "-----BEGIN CERTIFICATE-----\nMIHHMHugAwIBAgIBATAFBgMrZXA=\n";

@@ -25,17 +25,13 @@ class Claims : public ::testing::Test {
   SigningKey p256 = test::p256_key(7);
 
   test::ClaimsText tct_text() const {
-    test::ClaimsText c;
-    c.set("ver", json_str("zelk/0.2"))
-        .set("jti", json_str(kJti))
-        .set("iss", json_str(issuer.aid_text()))
-        .set("sub", json_str(subject.aid_text()))
-        .set("aud", json_str(subject.aid_text()))
-        .set("iat", "100")
-        .set("exp", "200")
-        .set("grants", R"(["read","write"])")
-        .set("cnf", R"({"jkt":"t"})");
-    return c;
+    return test::tct_claims_text({.issuer = issuer.aid_text(),
+                                  .subject = subject.aid_text(),
+                                  .jti = kJti,
+                                  .iat = 100,
+                                  .exp = 200,
+                                  .grants = R"(["read","write"])",
+                                  .jkt = "t"});
   }
   test::ClaimsText voucher_text() const {
     test::ClaimsText c;

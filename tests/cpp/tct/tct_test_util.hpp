@@ -85,4 +85,29 @@ class ClaimsText {
   std::vector<std::pair<std::string, std::string>> members_;
 };
 
+// The members of a well-formed TCT from `issuer` to `subject` (also its audience), in declared
+// order; tests change them one at a time.
+struct TctClaimsSpec {
+  std::string_view issuer;
+  std::string_view subject;
+  std::string_view jti;
+  std::int64_t iat = 0;
+  std::int64_t exp = 0;
+  std::string_view grants = R"(["read"])";  // raw JSON
+  std::string_view jkt;
+};
+inline ClaimsText tct_claims_text(const TctClaimsSpec& spec) {
+  ClaimsText c;
+  c.set("ver", json_str("zelk/0.2"))
+      .set("jti", json_str(spec.jti))
+      .set("iss", json_str(spec.issuer))
+      .set("sub", json_str(spec.subject))
+      .set("aud", json_str(spec.subject))
+      .set("iat", std::to_string(spec.iat))
+      .set("exp", std::to_string(spec.exp))
+      .set("grants", std::string(spec.grants))
+      .set("cnf", "{\"jkt\":" + json_str(spec.jkt) + "}");
+  return c;
+}
+
 }  // namespace zelk::test

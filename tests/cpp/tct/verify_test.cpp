@@ -29,17 +29,12 @@ class Verify : public ::testing::Test {
   SigningKey p256 = test::p256_key(5);
 
   test::ClaimsText claims_for(const SigningKey& who) const {
-    test::ClaimsText c;
-    c.set("ver", json_str("zelk/0.2"))
-        .set("jti", json_str(kJti))
-        .set("iss", json_str(issuer.aid_text()))
-        .set("sub", json_str(who.aid_text()))
-        .set("aud", json_str(who.aid_text()))
-        .set("iat", std::to_string(kNow - 60))
-        .set("exp", std::to_string(kNow + 60))
-        .set("grants", R"(["read"])")
-        .set("cnf", "{\"jkt\":" + json_str(*jwk_thumbprint(who.verifying_key())) + "}");
-    return c;
+    return test::tct_claims_text({.issuer = issuer.aid_text(),
+                                  .subject = who.aid_text(),
+                                  .jti = kJti,
+                                  .iat = kNow - 60,
+                                  .exp = kNow + 60,
+                                  .jkt = *jwk_thumbprint(who.verifying_key())});
   }
   test::ClaimsText claims() const { return claims_for(subject); }
 
