@@ -10,6 +10,7 @@
 #include "python/clock.hpp"
 #include "python/runtime/binder.hpp"
 #include "python/runtime/convert.hpp"
+#include "python/runtime/gil.hpp"
 #include "session_bundle/verify.hpp"
 
 namespace zelk::py {
@@ -20,18 +21,6 @@ constexpr Signature kVerifySessionBundle{
     "verify_session_bundle",
     2,
     {"bundle_envelope_json", "verifier_aid", "now_unix_secs", "revocation_check"}};
-
-// Holds the interpreter lock for its scope, taking it only when this thread lacks it.
-class GilScope {
- public:
-  GilScope() : state_(PyGILState_Ensure()) {}
-  GilScope(const GilScope&) = delete;
-  GilScope& operator=(const GilScope&) = delete;
-  ~GilScope() { PyGILState_Release(state_); }
-
- private:
-  PyGILState_STATE state_;
-};
 
 // The reference to the caller's callable; copies of the check share it, and the last one
 // releases it, taking the interpreter lock if it has to.
@@ -50,24 +39,11 @@ class CallableRef {
   OwnedRef callable_;
 };
 
-// The text of a str attribute of `obj`; empty when it is missing or not a str.
-std::string str_attr(BorrowedRef obj, const char* name) {
-  OwnedRef value = OwnedRef::steal(PyObject_GetAttrString(obj.get(), name));
-  std::string out;
-  if (value && PyUnicode_Check(value.get())) {
-    Py_ssize_t size = 0;
-    if (const char* text = PyUnicode_AsUTF8AndSize(value.get(), &size))
-      out.assign(text, static_cast<std::size_t>(size));
-  }
-  PyErr_Clear();
-  return out;
-}
-
 // numpy's boolean scalar (bool_, named bool since numpy 2), found by name so that numpy need not
 // be imported. The limited API of 3.10 has no PyType_GetName: the type's attributes are read.
 bool is_numpy_bool(BorrowedRef type) {
-  if (str_attr(type, "__module__") != "numpy") return false;
-  const std::string name = str_attr(type, "__name__");
+  if (str_attr_or(type, "__module__", "") != "numpy") return false;
+  const std::string name = str_attr_or(type, "__name__", "");
   return name == "bool_" || name == "bool";
 }
 

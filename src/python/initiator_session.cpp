@@ -64,15 +64,12 @@ Result<OwnedRef> process_hello_ack(BorrowedRef self, Call call) {
   ZELK_PY_TRY(std::string_view session_id, arg(args, 1, to_text));
   static_cast<void>(session_id);  // the responder's session id plays no part on this side
 
-  ZELK_PY_TRY(ZelkEnvelope envelope, read_envelope(hello_ack_json));
-  auto payload = mutual_hello_ack_from_value(envelope.payload);
-  if (!payload)
-    return fail(PyError::value_error("invalid hello_ack payload: " + payload.error().full()));
+  ZELK_PY_TRY(auto ack, read_message(hello_ack_json, "hello_ack", &mutual_hello_ack_from_value));
   const CallResolver resolver(session->config.resolver);
   ZELK_PY_TRY(HandshakeContext context, make_context(*session, resolver));
   if (std::holds_alternative<NoHandshake>(session->state))
     return fail(PyError::runtime_error("call build_hello() first"));
-  auto commit = on_hello_ack(session->state, envelope, *payload, context);
+  auto commit = on_hello_ack(session->state, ack.envelope, ack.payload, context);
   if (!commit) return fail(PyError::runtime_error(commit.error().message()));
 
   return new_signed_envelope_text(*session->key, MessageType::MutualCommit,
@@ -84,15 +81,12 @@ Result<OwnedRef> complete(BorrowedRef self, Call call) {
   ZELK_PY_TRY(InitiatorBorrow session, borrow_exclusive<InitiatorSessionCell>(self));
   ZELK_PY_TRY(std::string_view commit_ack_json, arg(args, 0, to_text));
 
-  ZELK_PY_TRY(ZelkEnvelope envelope, read_envelope(commit_ack_json));
-  auto payload = mutual_commit_ack_from_value(envelope.payload);
-  if (!payload)
-    return fail(PyError::value_error("invalid commit_ack payload: " + payload.error().full()));
+  ZELK_PY_TRY(auto ack, read_message(commit_ack_json, "commit_ack", &mutual_commit_ack_from_value));
   const CallResolver resolver(session->config.resolver);
   ZELK_PY_TRY(HandshakeContext context, make_context(*session, resolver));
   if (std::holds_alternative<NoHandshake>(session->state))
     return fail(PyError::runtime_error("call process_hello_ack() first"));
-  auto received = on_commit_ack(session->state, envelope.sender.agent_id, *payload, context);
+  auto received = on_commit_ack(session->state, ack.envelope.sender.agent_id, ack.payload, context);
   if (!received) return fail(PyError::runtime_error(received.error().message()));
   return py_str(commit_result_json(received->tct.token(), received->grant_voucher));
 }

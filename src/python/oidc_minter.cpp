@@ -5,6 +5,7 @@
 
 #include "formats/url/url.hpp"
 #include "python/runtime/convert.hpp"
+#include "python/runtime/gil.hpp"
 #include "python/session.hpp"
 
 namespace zelk::py {
@@ -30,30 +31,26 @@ PyError take_callable_error() {
 std::expected<std::string, std::string> call_oidc_mint_jwt(BorrowedRef callable,
                                                            std::string_view nonce,
                                                            std::optional<PyError>& panic) {
-  const PyGILState_STATE gil = PyGILState_Ensure();
-  std::expected<std::string, std::string> out = [&]() -> std::expected<std::string, std::string> {
-    auto nonce_obj = py_str(nonce);
-    if (!nonce_obj) {
-      panic = std::move(nonce_obj).error();
+  const GilScope gil;
+  auto nonce_obj = py_str(nonce);
+  if (!nonce_obj) {
+    panic = std::move(nonce_obj).error();
+    return std::unexpected(std::string("panic"));
+  }
+  OwnedRef args = OwnedRef::steal(PyTuple_Pack(1, nonce_obj->get()));
+  OwnedRef result =
+      args ? OwnedRef::steal(PyObject_Call(callable.get(), args.get(), nullptr)) : OwnedRef();
+  if (!result) {
+    PyError error = take_callable_error();
+    if (error.is_panic()) {
+      panic = std::move(error);
       return std::unexpected(std::string("panic"));
     }
-    OwnedRef args = OwnedRef::steal(PyTuple_Pack(1, nonce_obj->get()));
-    OwnedRef result =
-        args ? OwnedRef::steal(PyObject_Call(callable.get(), args.get(), nullptr)) : OwnedRef();
-    if (!result) {
-      PyError error = take_callable_error();
-      if (error.is_panic()) {
-        panic = std::move(error);
-        return std::unexpected(std::string("panic"));
-      }
-      return std::unexpected("oidc_mint_jwt raised: " + error.describe());
-    }
-    auto text = to_text(result.borrow());
-    if (!text) return std::unexpected("oidc_mint_jwt must return str: " + text.error().describe());
-    return std::string(*text);
-  }();
-  PyGILState_Release(gil);
-  return out;
+    return std::unexpected("oidc_mint_jwt raised: " + error.describe());
+  }
+  auto text = to_text(result.borrow());
+  if (!text) return std::unexpected("oidc_mint_jwt must return str: " + text.error().describe());
+  return std::string(*text);
 }
 
 }  // namespace

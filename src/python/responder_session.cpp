@@ -32,18 +32,15 @@ Result<OwnedRef> process_hello(BorrowedRef self, Call call) {
   ZELK_PY_TRY(std::string_view hello_json, arg(args, 0, to_text));
   const BorrowedRef mint = args.has_value(1) ? args.get(1) : BorrowedRef();
 
-  ZELK_PY_TRY(ZelkEnvelope envelope, read_envelope(hello_json));
-  auto payload = mutual_hello_from_value(envelope.payload);
-  if (!payload)
-    return fail(PyError::value_error("invalid hello payload: " + payload.error().full()));
+  ZELK_PY_TRY(auto hello, read_message(hello_json, "hello", &mutual_hello_from_value));
   ZELK_PY_TRY(MessageStamp stamp, new_message_stamp());
   const CallResolver resolver(session->config.resolver);
   ZELK_PY_TRY(HandshakeContext context, make_context(*session, resolver));
   std::optional<PyError> panic;
   ZELK_PY_TRY(LocalIdentity identity, make_oidc_minter(session->config, mint, panic));
   // This side asks for everything the initiator offers.
-  std::vector<std::string> requested = payload->manifest.offered_capabilities;
-  auto answer = on_hello(envelope, *payload, identity, stamp.id, stamp.timestamp,
+  std::vector<std::string> requested = hello.payload.manifest.offered_capabilities;
+  auto answer = on_hello(hello.envelope, hello.payload, identity, stamp.id, stamp.timestamp,
                          std::move(requested), context);
   if (!answer) return fail(handshake_failure(answer.error(), panic));
   ZELK_PY_TRY(std::string session_id, new_uuid_text());
@@ -61,15 +58,12 @@ Result<OwnedRef> process_commit(BorrowedRef self, Call call) {
   ZELK_PY_TRY(ResponderBorrow session, borrow_exclusive<ResponderSessionCell>(self));
   ZELK_PY_TRY(std::string_view commit_json, arg(args, 0, to_text));
 
-  ZELK_PY_TRY(ZelkEnvelope envelope, read_envelope(commit_json));
-  auto payload = mutual_commit_from_value(envelope.payload);
-  if (!payload)
-    return fail(PyError::value_error("invalid commit payload: " + payload.error().full()));
+  ZELK_PY_TRY(auto commit, read_message(commit_json, "commit", &mutual_commit_from_value));
   const CallResolver resolver(session->config.resolver);
   ZELK_PY_TRY(HandshakeContext context, make_context(*session, resolver));
   if (std::holds_alternative<NoHandshake>(session->state))
     return fail(PyError::runtime_error("call process_hello() first"));
-  auto answer = on_commit(session->state, envelope.sender.agent_id, *payload, context);
+  auto answer = on_commit(session->state, commit.envelope.sender.agent_id, commit.payload, context);
   if (!answer) return fail(PyError::runtime_error(answer.error().message()));
 
   ZELK_PY_TRY(OwnedRef reply,

@@ -4,11 +4,14 @@
 // stamping and signing a reply, and raising a handshake step's failure.
 
 #include <cstdint>
+#include <expected>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/envelope.hpp"
 #include "crypto/keys.hpp"
+#include "formats/json/error.hpp"
 #include "formats/json/value.hpp"
 #include "formats/uuid.hpp"
 #include "handshake/handshake_error.hpp"
@@ -32,6 +35,30 @@ Result<std::string> new_uuid_text();
 
 // "invalid envelope JSON: <error>" for text that is not an envelope.
 Result<ZelkEnvelope> read_envelope(std::string_view text);
+
+// A received message: its envelope and the payload decoded from a copy of the envelope's
+// payload value.
+template <class Payload>
+struct ReceivedMessage {
+  ZelkEnvelope envelope;
+  Payload payload;
+};
+
+template <class Payload>
+using PayloadReader = std::expected<Payload, json::JsonError> (*)(const json::Value&);
+
+// The envelope first ("invalid envelope JSON: <error>"), then its payload as the step expects it
+// ("invalid <what> payload: <error>").
+template <class Payload>
+Result<ReceivedMessage<Payload>> read_message(std::string_view text, std::string_view what,
+                                              PayloadReader<Payload> read_payload) {
+  ZELK_PY_TRY(ZelkEnvelope envelope, read_envelope(text));
+  auto payload = read_payload(envelope.payload);
+  if (!payload)
+    return fail(PyError::value_error("invalid " + std::string(what) +
+                                     " payload: " + payload.error().full()));
+  return ReceivedMessage<Payload>{std::move(envelope), std::move(*payload)};
+}
 
 // RuntimeError with the step's text alone, unless a PanicException came out of oidc_mint_jwt
 // during the step: that goes on instead.

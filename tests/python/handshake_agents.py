@@ -5,6 +5,7 @@ The identity provider signs its tokens with PyJWT (python3-jwt), so every token 
 checks comes from an outside library with that library's own header layout.
 """
 
+import base64
 import json
 import time
 
@@ -33,6 +34,13 @@ class IdentityProvider:
             self.private = rsa.generate_private_key(public_exponent=65537, key_size=bits)
             algorithm = RSAAlgorithm(RSAAlgorithm.SHA256)
         self.jwk = json.loads(algorithm.to_jwk(self.private.public_key()))
+        if alg == "ES256":
+            # PyJWT before 2.8 drops leading zero bytes of a coordinate (one key in 128), where
+            # a JWK must carry all 32 bytes.
+            numbers = self.private.public_key().public_numbers()
+            self.jwk["x"], self.jwk["y"] = (
+                base64.urlsafe_b64encode(n.to_bytes(32, "big")).rstrip(b"=").decode()
+                for n in (numbers.x, numbers.y))
         if kid is not None:
             self.jwk["kid"] = kid
 

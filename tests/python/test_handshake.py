@@ -2,6 +2,7 @@
 order, the oidc_mint_jwt callback and JwksProvider changes seen by live sessions."""
 
 import json
+import threading
 
 import pytest
 
@@ -113,7 +114,7 @@ def test_pyjwt_tokens_of_each_algorithm_are_accepted(alg, bits):
     token = envelope(h.hello_json)["payload"]["identity"]["proof"]
     import base64
     head = json.loads(base64.urlsafe_b64decode(token.split(".")[0] + "=="))
-    assert head["alg"] == alg and head["kid"] == "idp-key-1"
+    assert list(head.items()) == [("alg", alg), ("kid", "idp-key-1"), ("typ", "JWT")]
 
 
 def test_sessions_are_reusable_and_independent(pinned_pair):
@@ -639,3 +640,67 @@ def test_responder_answers_each_hello_afresh(pinned_pair, idp):
     raises(RuntimeError, "invalid envelope: manifest.aid does not match sender.agent_id",
            h.responder.process_hello, json.dumps(bad))
     raises(RuntimeError, "handshake state error: on_commit out of order", h.commit_ack)
+
+
+# ---- other threads ---------------------------------------------------------------------------
+
+
+def test_another_thread_meets_a_session_busy_in_its_minter(idp, provider):
+    oidc = Party("Olivia", "ed25519", "oidc", idp=idp)
+    pinned = Party("Pat", idp=idp)
+    h = Handshake(oidc, pinned, jwks=provider)
+    entered, seen = threading.Event(), []
+
+    def other():
+        entered.wait()
+        for call in (lambda: h.initiator.build_hello(pinned.manifest, []),
+                     lambda: h.initiator.complete("{}")):
+            try:
+                call()
+            except RuntimeError as e:
+                seen.append(str(e))
+
+    thread = threading.Thread(target=other)
+
+    def waiting_minter(nonce):
+        entered.set()
+        thread.join()  # lets the interpreter lock go while the other thread runs
+        return oidc.idp.token(oidc.subject, pinned.aid, oidc.aid, nonce)
+
+    thread.start()
+    h.hello_json = h.initiator.build_hello(pinned.manifest, ["files:read"], waiting_minter)
+    assert seen == ["Already borrowed", "Already borrowed"]
+    h.hello_ack(), h.commit(), h.commit_ack(), h.complete()
+
+
+def test_handshakes_in_threads_while_the_provider_changes(idp):
+    provider = idp.provider()
+    oidc = Party("Olivia", "ed25519", "oidc", idp=idp)
+    pinned = Party("Pat", idp=idp)
+    stop, failures = threading.Event(), []
+
+    def churn():
+        other = IdentityProvider(kid="other-key", issuer="https://other.example/").jwk
+        while not stop.is_set():
+            provider.upsert("https://other.example/", [other] * 8)
+            provider.upsert(ISSUER, [other, idp.jwk])
+            provider.remove("https://other.example/")
+
+    def handshakes():
+        try:
+            for _ in range(25):
+                Handshake(oidc, pinned, jwks=provider).run()
+        except Exception as e:  # noqa: BLE001 - reported below
+            failures.append(e)
+
+    churner = threading.Thread(target=churn)
+    workers = [threading.Thread(target=handshakes) for _ in range(4)]
+    churner.start()
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+    stop.set()
+    churner.join()
+    assert failures == []
+    assert provider.issuers() == [ISSUER]

@@ -223,6 +223,19 @@ def test_a_dict_changed_during_construction_panics():
         zelk.JwksProvider(outer)
     assert type(info.value).__name__ == "PanicException"
     assert not isinstance(info.value, Exception)
+    assert info.value.args == ("dictionary changed size during iteration",)
+
+    # Same size, other keys: the walk meets more entries than the dict held.
+    class Swapping(dict):
+        def items(self):
+            swapped.pop("https://a.example/", None)
+            swapped["https://c.example/"] = []
+            return super().items()
+
+    swapped = {"https://a.example/": [Swapping(OKP)], "https://b.example/": []}
+    with pytest.raises(BaseException) as info:
+        zelk.JwksProvider(swapped)
+    assert info.value.args == ("dictionary keys changed during iteration",)
 
 
 @pytest.mark.parametrize("url, serialised", [

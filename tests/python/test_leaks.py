@@ -142,6 +142,11 @@ def test_complete_handshakes_keep_memory_flat():
     assert grows_by(one_handshake, 20_000, 1_000) < SLACK
 
 
+class Unprintable(Exception):
+    def __str__(self):
+        raise ValueError("no text")
+
+
 HELD = Handshake(OIDC, PINNED_B, jwks=PROVIDER)
 HELD.run()
 
@@ -152,7 +157,11 @@ def failing_handshake_calls():
     def reenter(nonce):
         session.build_hello(PINNED_B.manifest, [])
 
+    def unprintable(nonce):
+        raise Unprintable("minter " * 20)
+
     for call in (lambda: session.build_hello(PINNED_B.manifest, [], reenter),
+                 lambda: session.build_hello(PINNED_B.manifest, [], unprintable),
                  lambda: session.build_hello(PINNED_B.manifest, [], lambda n: 42),
                  lambda: session.build_hello(PINNED_B.manifest, [], lambda n: "\ud800"),
                  lambda: session.build_hello(PINNED_B.manifest, [], 7),
@@ -162,6 +171,9 @@ def failing_handshake_calls():
                  lambda: session.complete(HELD.commit_ack_json[:-1]),
                  lambda: HELD.responder.process_commit(HELD.commit_json),
                  lambda: zelk.JwksProvider({"https://x/": [{"kty": "EC", "crv": "P-256"}]}),
+                 lambda: zelk.JwksProvider({"https://x/": [{"kty": b"EC" * 20}]}),
+                 lambda: PROVIDER.upsert("https://x/", [{"kty": "EC", "n": float("nan")}]),
+                 lambda: zelk.JwksProvider({"\ud800" * 20: []}),
                  lambda: PINNED_A.agent.new_session(trust_anchors=["https://ok/", "bad"])):
         try:
             call()

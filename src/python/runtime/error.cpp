@@ -16,18 +16,6 @@ constexpr const char* kPanicDoc =
 
 OnceObject g_panic_type;
 
-// The text of a str attribute, or `fallback` when it is missing or not a str.
-std::string str_attr_or(PyObject* obj, const char* name, std::string_view fallback) {
-  OwnedRef value = OwnedRef::steal(PyObject_GetAttrString(obj, name));
-  if (value && PyUnicode_Check(value.get())) {
-    Py_ssize_t size = 0;
-    if (const char* text = PyUnicode_AsUTF8AndSize(value.get(), &size))
-      return std::string(text, static_cast<std::size_t>(size));
-  }
-  PyErr_Clear();
-  return std::string(fallback);
-}
-
 OwnedRef text_object(std::string_view text) {
   // Messages quote caller input; replace rather than fail on anything that is not UTF-8.
   return OwnedRef::steal(
@@ -152,13 +140,24 @@ void PyError::restore() && {
   PyErr_Restore(type_.release(), value_.release(), traceback_.release());
 }
 
+std::string str_attr_or(BorrowedRef obj, const char* name, std::string_view fallback) {
+  OwnedRef value = OwnedRef::steal(PyObject_GetAttrString(obj.get(), name));
+  if (value && PyUnicode_Check(value.get())) {
+    Py_ssize_t size = 0;
+    if (const char* text = PyUnicode_AsUTF8AndSize(value.get(), &size))
+      return std::string(text, static_cast<std::size_t>(size));
+  }
+  PyErr_Clear();
+  return std::string(fallback);
+}
+
 std::string type_name_of(BorrowedRef obj) {
-  return str_attr_or(reinterpret_cast<PyObject*>(Py_TYPE(obj.get())), "__qualname__",
+  return str_attr_or(BorrowedRef(reinterpret_cast<PyObject*>(Py_TYPE(obj.get()))), "__qualname__",
                      "<failed to extract type name>");
 }
 
 std::string qualname_of_type(PyObject* type) {
-  return str_attr_or(type, "__qualname__", "<unknown>");
+  return str_attr_or(BorrowedRef(type), "__qualname__", "<unknown>");
 }
 
 BorrowedRef panic_exception_type() {

@@ -65,6 +65,9 @@ inline std::unexpected<PyError> fail(PyError error) {
   return std::unexpected(std::move(error));
 }
 
+// The text of the str attribute `name` of `obj`, or `fallback` when it cannot be read as a str
+// (the lookup's error is cleared).
+std::string str_attr_or(BorrowedRef obj, const char* name, std::string_view fallback);
 // "<qualname of the type of obj>", or "<failed to extract type name>".
 std::string type_name_of(BorrowedRef obj);
 // "<qualname of type>", or "<unknown>" when it cannot be read as a str.

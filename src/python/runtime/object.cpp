@@ -10,18 +10,10 @@ namespace {
 // Installed on the classes whose instances only the module makes.
 PyObject* refusing_new(PyTypeObject* type, PyObject*, PyObject*) {
   return run_entry([type]() -> Result<OwnedRef> {
-    OwnedRef module =
-        OwnedRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
-    std::string module_name = "<unknown>";
-    Py_ssize_t size = 0;
-    const char* text = module && PyUnicode_Check(module.get())
-                           ? PyUnicode_AsUTF8AndSize(module.get(), &size)
-                           : nullptr;
-    if (text != nullptr) module_name.assign(text, static_cast<std::size_t>(size));
-    PyErr_Clear();
-    return fail(PyError::type_error("cannot create '" + module_name + "." +
-                                    qualname_of_type(reinterpret_cast<PyObject*>(type)) +
-                                    "' instances"));
+    const BorrowedRef cls(reinterpret_cast<PyObject*>(type));
+    return fail(PyError::type_error("cannot create '" +
+                                    str_attr_or(cls, "__module__", "<unknown>") + "." +
+                                    qualname_of_type(cls.get()) + "' instances"));
   });
 }
 
