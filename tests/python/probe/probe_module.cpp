@@ -304,14 +304,22 @@ PROBE_FUNCTION(read_delegation_def, read_delegation_probe, "read_delegation")
 PROBE_FUNCTION(too_old_def, too_old_probe, "interpreter_too_old")
 
 const AddEntry kEntries[] = {
-    add_function<none_def>,        add_function<one_def>,
-    add_function<three_def>,       add_function<four_def>,
-    add_function<optional_def>,    add_function<all_optional_def>,
-    add_function<convert_def>,     add_function<defaults_def>,
-    add_function<raise_def>,       add_function<tct_identity_def>,
-    add_function<delegation_def>,  add_function<read_delegation_def>,
-    add_function<too_old_def>,     add_class<holder_class>,
-    add_class<tct_identity_class>, add_class<delegation_verified_class>,
+    add_function<none_def>,
+    add_function<one_def>,
+    add_function<three_def>,
+    add_function<four_def>,
+    add_function<optional_def>,
+    add_function<all_optional_def>,
+    add_function<convert_def>,
+    add_function<defaults_def>,
+    add_function<raise_def>,
+    add_function<tct_identity_def>,
+    add_function<delegation_def>,
+    add_function<read_delegation_def>,
+    add_function<too_old_def>,  // the import's interpreter version check
+    add_class<holder_class>,
+    add_class<tct_identity_class>,
+    add_class<delegation_verified_class>,
     add_exception<coded_error>,
 };
 
