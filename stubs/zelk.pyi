@@ -1,4 +1,6 @@
-"""Type stubs of the zelk extension module (CPython 3.10 and later); the docstrings are the module's own."""
+"""Type stubs of the zelk extension module (CPython 3.10 and later).
+
+The docstrings are the module's own."""
 
 from collections.abc import Callable, Sequence
 from typing import Any, Literal, TypedDict, final

@@ -37,29 +37,42 @@ def test_refusal_by_version_text(version, refused_as):
     assert probe.interpreter_too_old(version) == expected
 
 
-def older_interpreters():
-    """CPython 3.x interpreters before 3.10 on this machine, if any (on PATH or under pyenv)."""
+def interpreters(minors):
+    """CPython 3.<minor> interpreters on this machine, on PATH or under pyenv."""
     found = {}
-    for minor in range(6, 10):
+    root = os.environ.get("PYENV_ROOT", os.path.expanduser("~/.pyenv"))
+    for minor in minors:
         path = shutil.which(f"python3.{minor}")
         if path and "/shims/" not in path:  # a version manager's shim may name no interpreter
-            found[path] = None
-    root = os.environ.get("PYENV_ROOT", os.path.expanduser("~/.pyenv"))
-    for path in sorted(glob.glob(os.path.join(root, "versions", "3.[6-9].*", "bin", "python3"))):
-        found[path] = None
-    return list(found)
+            found[os.path.realpath(path)] = None
+        for path in sorted(glob.glob(os.path.join(root, "versions", f"3.{minor}.*", "bin",
+                                                  "python3"))):
+            found[os.path.realpath(path)] = None
+    return list(found) or [
+        pytest.param(None, marks=pytest.mark.skip(reason="no such interpreter on this machine"))]
 
 
-@pytest.mark.parametrize("interpreter", older_interpreters() or [
-    pytest.param(None, marks=pytest.mark.skip(reason="no CPython before 3.10 on this machine"))])
-def test_older_interpreter_gets_import_error(interpreter):
+def run_import(interpreter, body):
     module_dir = pathlib.Path(zelk.__file__).parent
-    script = ("import sys\nsys.path.insert(0, sys.argv[1])\n"
-              "try:\n    import zelk\nexcept ImportError as e:\n    print(e)\n"
-              "else:\n    print('imported')\n")
-    result = subprocess.run([interpreter, "-c", script, str(module_dir)], capture_output=True,
-                            text=True, timeout=60)
+    script = f"import sys\nsys.path.insert(0, sys.argv[1])\n{body}"
+    return subprocess.run([interpreter, "-c", script, str(module_dir)], capture_output=True,
+                          text=True, timeout=60)
+
+
+@pytest.mark.parametrize("interpreter", interpreters(range(6, 10)))
+def test_older_interpreter_gets_import_error(interpreter):
+    result = run_import(interpreter, "try:\n    import zelk\nexcept ImportError as e:\n"
+                                     "    print(e)\nelse:\n    print('imported')\n")
     assert result.returncode == 0, result.stderr
     version = subprocess.run([interpreter, "-c", "import platform; print(platform.python_version())"],
                              capture_output=True, text=True, check=True).stdout.strip()
     assert result.stdout.strip() == REFUSAL + version
+
+
+# The one stable-ABI build serves every later interpreter.
+@pytest.mark.parametrize("interpreter", interpreters(range(10, 15)))
+def test_newer_interpreter_uses_the_module(interpreter):
+    result = run_import(interpreter, "import zelk\nagent = zelk.ZelkAgent.generate('p256')\n"
+                                     "print(len(zelk.__all__), agent.aid[:16])\n")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "19 aid:pubkey:p256:"
