@@ -1,4 +1,4 @@
-# make demo: install what is missing, build, run the example.
+# make demo: install what is missing, build, run the examples (each part of the output labelled).
 # make test: install, build (release, sanitizer and clang trees), run ctest and pytest, build the
 #   wheel and install it into a fresh virtual environment, check the type stubs, replay the fuzz
 #   corpora and fuzz every target briefly.
