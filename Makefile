@@ -1,6 +1,7 @@
-# make demo: install what is missing, build, run the example.
-# make test: install, build (release, sanitizer and clang trees), run ctest and pytest, replay the
-#   fuzz corpora and fuzz every target briefly.
+# make demo: install what is missing, build, run the examples (each part of the output labelled).
+# make test: install, build (release, sanitizer and clang trees), run ctest and pytest, build the
+#   wheel and install it into a fresh virtual environment, check the type stubs, replay the fuzz
+#   corpora and fuzz every target briefly.
 # make fuzz: fuzz every target for FUZZ_SECONDS each on up to FUZZ_JOBS cores.
 # make bench / bench-ir / bench-cpp: see below.
 PYTHON ?= /usr/bin/python3
@@ -9,6 +10,9 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_JOBS ?= 4
 CLANG_CXX ?= clang++-19
+# The release tree and the wheel's build-wheel/ share ccache hits (paths relative to the checkout).
+CCACHE := $(shell command -v ccache 2>/dev/null)
+export CCACHE_BASEDIR := $(CURDIR)
 
 .PHONY: all deps deps-clang build build-asan build-clang build-fuzz fuzz fuzz-check test demo \
   bench bench-ir bench-cpp clean format
@@ -19,7 +23,8 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELK_TESTS=OFF -DZELK_PYTHON=ON >/dev/null
+	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELK_TESTS=OFF -DZELK_PYTHON=ON \
+	  $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE)) >/dev/null
 	@cmake --build build -j $(JOBS)
 
 build-asan: deps
@@ -53,11 +58,16 @@ test: build build-asan build-clang
 	@if ls tests/python/test_*.py >/dev/null 2>&1; then \
 	  PYTHONPATH=build/python $(PYTHON) -m pytest -q tests/python; \
 	else echo "no python tests yet"; fi
+	@JOBS=$(JOBS) PYTHON=$(PYTHON) scripts/check-wheel
 	@$(MAKE) --no-print-directory fuzz-check
 
 demo: build
+	@echo "### examples/demo.cpp (C++): canonical JSON of a claims object, the AID of a fixed key"
 	@./build/examples/zelk_demo
+	@echo
+	@echo "### examples/two_agents.py: two agents build, publish and verify their Manifests"
 	@PYTHONPATH=build/python /usr/bin/python3 examples/two_agents.py
+	@echo "### examples/handshake.py: the four-message handshake, pinned keys and OIDC"
 	@PYTHONPATH=build/python /usr/bin/python3 examples/handshake.py
 
 # make bench: one table of zelk / raw-library ratios (wall clock, interleaved rounds, medians).
@@ -76,4 +86,4 @@ format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf build build-asan build-clang build-fuzz
+	rm -rf build build-asan build-clang build-fuzz build-wheel

@@ -8,12 +8,15 @@ provider's public key.
 Run after a build with: PYTHONPATH=build/python /usr/bin/python3 examples/handshake.py
 """
 
+import base64
 import json
 import time
+from collections.abc import Callable, Sequence
+from typing import Any
 
 import jwt
+from cryptography.hazmat.primitives import serialization
 from cryptography.hazmat.primitives.asymmetric import ed25519
-from jwt.algorithms import OKPAlgorithm
 
 import zelk
 
@@ -23,24 +26,29 @@ ISSUER = "https://idp.example/"
 class IdentityProvider:
     """Signs OIDC identity tokens with one Ed25519 key, published as a JWK."""
 
-    def __init__(self):
-        self.key = ed25519.Ed25519PrivateKey.generate()
-        self.jwk = json.loads(OKPAlgorithm().to_jwk(self.key.public_key()))
-        self.jwk["kid"] = "demo-key"
+    def __init__(self) -> None:
+        key = ed25519.Ed25519PrivateKey.generate()
+        self.key_pem = key.private_bytes(serialization.Encoding.PEM,
+                                         serialization.PrivateFormat.PKCS8,
+                                         serialization.NoEncryption()).decode()
+        public = key.public_key().public_bytes(serialization.Encoding.Raw,
+                                               serialization.PublicFormat.Raw)
+        x = base64.urlsafe_b64encode(public).rstrip(b"=").decode()
+        self.jwk: dict[str, Any] = {"kty": "OKP", "crv": "Ed25519", "x": x, "kid": "demo-key"}
 
-    def mint(self, subject, subject_aid, audience_aid, nonce):
+    def mint(self, subject: str, subject_aid: str, audience_aid: str, nonce: str) -> str:
         now = int(time.time())
         claims = {"iss": ISSUER, "sub": subject, "aud": audience_aid, "iat": now,
                   "exp": now + 300, "nonce": nonce,
                   "cnf": {"jkt": zelk.compute_aid_jkt(subject_aid)}}
-        return jwt.encode(claims, self.key, algorithm="EdDSA", headers={"kid": "demo-key"})
+        return jwt.encode(claims, self.key_pem, algorithm="EdDSA", headers={"kid": "demo-key"})
 
 
-def short(text, width=72):
+def short(text: str, width: int = 72) -> str:
     return text if len(text) <= width else text[:width - 3] + "..."
 
 
-def show_message(label, text):
+def show_message(label: str, text: str) -> None:
     envelope = json.loads(text)
     payload = envelope["payload"]
     print(f"  {label}: {envelope['message_type']} from {short(envelope['sender']['agent_id'], 40)}")
@@ -53,8 +61,12 @@ def show_message(label, text):
         print(f"    tct: {short(payload['tct'], 60)}")
 
 
-def handshake(title, initiator, init_manifest, responder, resp_manifest, jwks=None,
-              init_minter=None, resp_minter=None, grants=()):
+def handshake(title: str, initiator: zelk.ZelkAgent, init_manifest: str,
+              responder: zelk.ZelkAgent, resp_manifest: str,
+              jwks: zelk.JwksProvider | None = None,
+              init_minter: Callable[[str], str] | None = None,
+              resp_minter: Callable[[str], str] | None = None,
+              grants: Sequence[str] = ()) -> None:
     print(f"== {title}")
     i_session = initiator.new_session(jwks=jwks)
     r_session = responder.new_responder(jwks=jwks)
@@ -72,17 +84,17 @@ def handshake(title, initiator, init_manifest, responder, resp_manifest, jwks=No
     print("  complete: both sides hold a TCT and a grant voucher from the other")
 
     # Each side checks the TCT it received, as it would when presenting it later.
+    init_offered: str = json.loads(init_manifest)["manifest"]["offered_capabilities"][0]
     for who, agent, received, grant in (("initiator", initiator, for_initiator, grants[0]),
-                                        ("responder", responder, for_responder, None)):
+                                        ("responder", responder, for_responder, init_offered)):
         tokens = json.loads(received)
-        grant = grant or json.loads(init_manifest)["manifest"]["offered_capabilities"][0]
         identity = agent.verify_tct(tokens["tct"], grant)
         print(f"  {who} verify_tct: issued by {short(identity.peer_aid, 40)}, "
               f"grants={identity.grants}, expires_at={identity.expires_at}")
     print()
 
 
-def main():
+def main() -> None:
     alice = zelk.ZelkAgent.generate()
     alice_manifest = alice.build_manifest(
         "Alice", "https://alice.example/zelk/handshake/hello", ["calendar.read"],
@@ -101,7 +113,7 @@ def main():
         "Carol", "https://carol.example/zelk/handshake/hello", ["files.read"],
         identity_type="oidc", oidc_issuer=ISSUER, oidc_subject="carol@example.com")
 
-    def carol_minter(nonce):
+    def carol_minter(nonce: str) -> str:
         token = idp.mint("carol@example.com", carol.aid, alice.aid, nonce)
         print(f"    (identity provider minted a token for nonce {nonce})")
         return token

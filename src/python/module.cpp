@@ -3,11 +3,15 @@
 #include "python/registry.hpp"
 #include "python/runtime/convert.hpp"
 #include "python/runtime/frame.hpp"
+#include "python/runtime/interpreter_version.hpp"
 
 namespace zelk::py {
 namespace {
 
 int exec_module(PyObject* module) {
+  // Before anything else: on an interpreter older than the ABI the module is built for, even the
+  // entry frame may touch objects laid out differently.
+  if (!require_supported_interpreter()) return -1;
   return run_status_entry([module]() -> Result<void> {
     if (module == nullptr) return fail(PyError::fetch());
     if (!PyModule_Check(module)) return fail(not_an_instance(BorrowedRef(module), "module"));

@@ -4,6 +4,11 @@
 
 #include "python/runtime/convert.hpp"
 
+// The one interface of the module that interpreters before 3.9 lack. A weak reference lets such an
+// interpreter load the shared object, so that the import reaches the version check and names the
+// version needed instead of failing in the dynamic loader; 3.10 and later always define it.
+#pragma weak PyCMethod_New
+
 namespace zelk::py {
 namespace {
 

@@ -10,6 +10,7 @@
 #include "python/runtime/convert.hpp"
 #include "python/runtime/entries.hpp"
 #include "python/runtime/exception_type.hpp"
+#include "python/runtime/interpreter_version.hpp"
 #include "python/runtime/object.hpp"
 #include "python/runtime/registration.hpp"
 
@@ -267,6 +268,19 @@ Result<OwnedRef> read_delegation_probe(Call call) {
   return py_tuple(items);
 }
 
+// ---- interpreter version ---------------------------------------------------------------------
+
+constexpr Signature kTooOld{"", "interpreter_too_old", 1, {"version"}};
+
+// The import's refusal text for the interpreter version text `version`, or None.
+Result<OwnedRef> too_old_probe(Call call) {
+  ZELK_PY_TRY(BoundArgs args, bind(kTooOld, call));
+  ZELK_PY_TRY(std::string_view version, arg(args, 0, to_text));
+  std::optional<std::string> refusal = interpreter_too_old(version);
+  if (!refusal) return py_none();
+  return py_str(*refusal);
+}
+
 // ---- module ------------------------------------------------------------------------------------
 
 #define PROBE_FUNCTION(accessor, body, name)                                 \
@@ -287,6 +301,7 @@ PROBE_FUNCTION(raise_def, raise_probe, "raise_error")
 PROBE_FUNCTION(tct_identity_def, tct_identity_probe, "tct_identity")
 PROBE_FUNCTION(delegation_def, delegation_probe, "delegation_verified")
 PROBE_FUNCTION(read_delegation_def, read_delegation_probe, "read_delegation")
+PROBE_FUNCTION(too_old_def, too_old_probe, "interpreter_too_old")
 
 const AddEntry kEntries[] = {
     add_function<none_def>,
@@ -301,6 +316,7 @@ const AddEntry kEntries[] = {
     add_function<tct_identity_def>,
     add_function<delegation_def>,
     add_function<read_delegation_def>,
+    add_function<too_old_def>,  // the import's interpreter version check
     add_class<holder_class>,
     add_class<tct_identity_class>,
     add_class<delegation_verified_class>,
