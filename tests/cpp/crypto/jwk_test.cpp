@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <openssl/core_names.h>
+#include <openssl/err.h>
 #include <openssl/param_build.h>
 
 #include <string>
@@ -160,10 +161,17 @@ TEST(Jwk, Rs256RefusalsAreSignatureFailures) {
       {"empty exponent", Jwk::rsa(std::nullopt, good.n, {}), sig},
       {"empty modulus", Jwk::rsa(std::nullopt, {}, good.e), sig},
       {"modulus over 8192 bits", Jwk::rsa(std::nullopt, Bytes(1025, 0xff), good.e), Bytes(1025, 1)},
+      {"exponent equal to the modulus", Jwk::rsa(std::nullopt, good.n, good.n), sig},
+      {"exponent longer than the modulus", Jwk::rsa(std::nullopt, good.n, Bytes(257, 0xff)), sig},
+      {"signature not below the modulus", rsa_jwk(good), Bytes(256, 0xff)},
   };
-  for (const Case& c : cases)
+  ERR_clear_error();
+  for (const Case& c : cases) {
     EXPECT_EQ(error_of(c.key, "RS256", kInput, c.signature), "signature verification failed")
         << c.what;
+    // Refusals leave nothing behind in the thread's OpenSSL error queue.
+    EXPECT_EQ(ERR_peek_error(), 0u) << c.what;
+  }
   // Leading zero bytes in e do not change its value.
   EXPECT_EQ(
       error_of(Jwk::rsa(std::nullopt, good.n, {0x00, 0x01, 0x00, 0x01}), "RS256", kInput, sig),
