@@ -1,6 +1,7 @@
 #include "handshake/oidc_verify.hpp"
 
 #include <gtest/gtest.h>
+#include <openssl/err.h>
 
 #include <functional>
 #include <limits>
@@ -127,7 +128,10 @@ class OidcVerify : public ::testing::Test {
                                     .resolver = resolver,
                                     .subject_aid = subject ? *subject : peer.aid(),
                                     .now = now};
+    ERR_clear_error();
     auto r = verify_oidc_identity(d, context);
+    // Whatever the outcome, nothing is left in the thread's OpenSSL error queue.
+    EXPECT_EQ(ERR_peek_error(), 0u);
     return r ? "(verified)" : r.error().message();
   }
   std::string error_of(std::string proof) { return error_of(descriptor(std::move(proof))); }

@@ -1,6 +1,7 @@
 #include "handshake/state_machine.hpp"
 
 #include <gtest/gtest.h>
+#include <openssl/err.h>
 
 #include <algorithm>
 #include <memory>
@@ -188,7 +189,9 @@ TEST_P(FullHandshake, BothSidesEndHoldingEachOthersVerifiedTokens) {
                                         .required = Grants{"chat"}}};
   Exchange run{idp, resolver, initiator, responder};
   run.requested = {"files:write", "admin", "files:read"};
+  ERR_clear_error();
   run.advance(5);
+  EXPECT_EQ(ERR_peek_error(), 0u);  // no OpenSSL error left behind by any of the steps
   EXPECT_TRUE(std::holds_alternative<HandshakeComplete>(run.istate));
   EXPECT_TRUE(std::holds_alternative<HandshakeComplete>(run.rstate));
   EXPECT_EQ(run.hello.identity.type,
