@@ -5,9 +5,8 @@
 #include <utility>
 
 #include "core/aid.hpp"
+#include "crypto/detached.hpp"
 #include "crypto/random.hpp"
-#include "crypto/sha256.hpp"
-#include "crypto/signature_text.hpp"
 #include "formats/base64url.hpp"
 
 namespace zelk {
@@ -37,11 +36,10 @@ std::expected<IdentityDescriptor, HandshakeError> pinned_key_proof(
         "raw public key); use OIDC identity for P-256 agents");
   auto input = pinned_key_signing_input(binding);
   if (!input) return std::unexpected(std::move(input.error()));
-  const Sha256Digest digest = sha256(ByteView(*input));
   IdentityDescriptor out;
   out.type = IdentityType::PinnedKey;
   out.subject = identity.subject;
-  out.proof = sign_digest_text(key, digest);
+  out.proof = sign_detached(key, *input);
   out.public_key = b64url_encode(key.public_key());
   return out;
 }
@@ -106,10 +104,10 @@ std::expected<void, HandshakeError> verify_pinned_identity(const IdentityDescrip
   if (!key) return refuse("public_key not Ed25519");
   auto input = pinned_key_signing_input(binding);
   if (!input) return std::unexpected(std::move(input.error()));
-  const Sha256Digest digest = sha256(ByteView(*input));
-  if (!check_signature_text(descriptor.proof)) return refuse("proof malformed");
-  if (!verify_digest_text(*key, digest, descriptor.proof))
-    return refuse("pinned_key signature invalid");
+  if (auto verified = verify_detached(*key, *input, descriptor.proof); !verified)
+    return refuse(verified.error().kind == CryptoError::Kind::SignatureParse
+                      ? "proof malformed"
+                      : "pinned_key signature invalid");
   return {};
 }
 
