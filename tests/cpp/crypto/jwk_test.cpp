@@ -141,6 +141,8 @@ TEST(Jwk, Rs256RefusalsAreSignatureFailures) {
   Bytes padded_sig = sig;
   padded_sig.insert(padded_sig.begin(), 0);
   Bytes short_sig(sig.begin() + 1, sig.end());
+  Bytes even_n = good.n;
+  even_n.back() &= 0xfe;
   Bytes n_2041_bits = good.n;
   n_2041_bits[0] = 0x01;  // 256 bytes, yet under 2048 bits
 
@@ -164,6 +166,17 @@ TEST(Jwk, Rs256RefusalsAreSignatureFailures) {
       {"exponent equal to the modulus", Jwk::rsa(std::nullopt, good.n, good.n), sig},
       {"exponent longer than the modulus", Jwk::rsa(std::nullopt, good.n, Bytes(257, 0xff)), sig},
       {"signature not below the modulus", rsa_jwk(good), Bytes(256, 0xff)},
+      {"even modulus", Jwk::rsa(std::nullopt, even_n, good.e), sig},
+      {"modulus 2^2047",
+       Jwk::rsa(
+           std::nullopt,
+           [] {
+             Bytes n(256, 0);
+             n[0] = 0x80;
+             return n;
+           }(),
+           good.e),
+       Bytes(256, 1)},
   };
   ERR_clear_error();
   for (const Case& c : cases) {
