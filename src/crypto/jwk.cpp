@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <optional>
 #include <utility>
 
 #include "crypto/invariant.hpp"
@@ -43,17 +44,22 @@ bool acceptable_modulus(const Bytes& n) {
   return bits >= kRsaMinModulusBits && bits <= kRsaMaxModulusBits;
 }
 
-// An odd exponent of at least 3 (leading zero bytes do not change its value).
-bool acceptable_exponent(const Bytes& e) {
+// The significant bytes of an odd exponent of at least 3 that is shorter than the modulus (leading
+// zero bytes do not change its value; an exponent not below the modulus is refused by the
+// verification anyway, and bounding it keeps every length within OpenSSL's int).
+std::optional<ByteView> acceptable_exponent(const Bytes& e, const Bytes& n) {
   const auto first = std::find_if(e.begin(), e.end(), [](std::uint8_t b) { return b != 0; });
-  if (first == e.end() || (e.back() & 1) == 0) return false;
-  return std::distance(first, e.end()) > 1 || *first >= 3;
+  if (first == e.end() || (e.back() & 1) == 0) return std::nullopt;
+  const ByteView significant(&*first, static_cast<std::size_t>(std::distance(first, e.end())));
+  if (significant.size() > n.size() || (significant.size() == 1 && significant[0] < 3))
+    return std::nullopt;
+  return significant;
 }
 
-// An OpenSSL key of n and e; empty when OpenSSL refuses them.
-ossl::UniquePtr<EVP_PKEY> make_rsa_pkey(const JwkRsaKey& key) {
-  ossl::UniquePtr<BIGNUM> n(BN_bin2bn(key.n.data(), static_cast<int>(key.n.size()), nullptr));
-  ossl::UniquePtr<BIGNUM> e(BN_bin2bn(key.e.data(), static_cast<int>(key.e.size()), nullptr));
+// An OpenSSL key of a modulus and exponent checked above; empty when OpenSSL refuses them.
+ossl::UniquePtr<EVP_PKEY> make_rsa_pkey(ByteView modulus, ByteView exponent) {
+  ossl::UniquePtr<BIGNUM> n(BN_bin2bn(modulus.data(), static_cast<int>(modulus.size()), nullptr));
+  ossl::UniquePtr<BIGNUM> e(BN_bin2bn(exponent.data(), static_cast<int>(exponent.size()), nullptr));
   ossl::UniquePtr<OSSL_PARAM_BLD> builder(OSSL_PARAM_BLD_new());
   if (!n || !e || !builder ||
       OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) != 1 ||
@@ -87,8 +93,9 @@ std::shared_ptr<const PreparedJwk> prepare(const JwkKeyMaterial& material) {
     prepared->curve_key = p256_key_from_sec1(point);
   } else {
     const auto& rsa = std::get<JwkRsaKey>(material);
-    if (acceptable_modulus(rsa.n) && acceptable_exponent(rsa.e)) {
-      prepared->rsa_key = make_rsa_pkey(rsa);  // shared from here on, same deleter
+    if (!acceptable_modulus(rsa.n)) return prepared;
+    if (const auto exponent = acceptable_exponent(rsa.e, rsa.n)) {
+      prepared->rsa_key = make_rsa_pkey(rsa.n, *exponent);  // shared from here on, same deleter
       prepared->rsa_modulus_bytes = rsa.n.size();
     }
   }

@@ -91,8 +91,9 @@ class Jwk {
 // The header's alg must be exactly the key's algorithm name (case matters; "none" and HMAC names
 // never match). Then: Ed25519 strict verification; ES256 over SHA-256 of the signing input with a
 // raw 64-byte r||s signature (a DER signature fails); RS256 as RSASSA-PKCS1-v1_5 with SHA-256 for
-// a minimal modulus of 2048 to 8192 bits, an odd exponent of at least 3 and a signature exactly as
-// long as the modulus. An RSA key never gives KeyInvalid: every RSA refusal is SignatureInvalid.
+// a minimal modulus of 2048 to 8192 bits, an odd exponent of at least 3 and below the modulus, and
+// a signature exactly as long as the modulus. An RSA key never gives KeyInvalid: every RSA refusal
+// is SignatureInvalid.
 [[nodiscard]] std::expected<void, JwkVerifyError> verify_jws_with_jwk(const Jwk& key,
                                                                       std::string_view header_alg,
                                                                       ByteView signing_input,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <string>
 
 #include "crypto/crypto_error.hpp"
@@ -66,5 +67,10 @@ struct HandshakeError {
     return out;
   }
 };
+
+// The failed result of an identity check: IdentityVerification carrying `message`.
+inline std::unexpected<HandshakeError> identity_failure(std::string message) {
+  return std::unexpected(HandshakeError::identity(std::move(message)));
+}
 
 }  // namespace zelk

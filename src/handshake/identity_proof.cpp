@@ -5,19 +5,14 @@
 #include <utility>
 
 #include "core/aid.hpp"
+#include "crypto/detached.hpp"
 #include "crypto/random.hpp"
-#include "crypto/sha256.hpp"
-#include "crypto/signature_text.hpp"
 #include "formats/base64url.hpp"
 
 namespace zelk {
 namespace {
 
 constexpr std::string_view kPinnedKeyTag = "zelk-pinned-key-v1";
-
-std::unexpected<HandshakeError> refuse(std::string message) {
-  return std::unexpected(HandshakeError::identity(std::move(message)));
-}
 
 IdentityDescriptor oidc_descriptor(const url::Url& issuer, const std::string& subject,
                                    std::string token) {
@@ -32,16 +27,15 @@ IdentityDescriptor oidc_descriptor(const url::Url& issuer, const std::string& su
 std::expected<IdentityDescriptor, HandshakeError> pinned_key_proof(
     const PinnedKeyIdentity& identity, const ProofBinding& binding, const SigningKey& key) {
   if (key.suite() != KeySuite::Ed25519)
-    return refuse(
+    return identity_failure(
         "pinned_key identity requires an Ed25519 signing key (v0.1 wire format encodes a 32-byte "
         "raw public key); use OIDC identity for P-256 agents");
   auto input = pinned_key_signing_input(binding);
   if (!input) return std::unexpected(std::move(input.error()));
-  const Sha256Digest digest = sha256(ByteView(*input));
   IdentityDescriptor out;
   out.type = IdentityType::PinnedKey;
   out.subject = identity.subject;
-  out.proof = sign_digest_text(key, digest);
+  out.proof = sign_detached(key, *input);
   out.public_key = b64url_encode(key.public_key());
   return out;
 }
@@ -57,7 +51,7 @@ std::expected<std::string, HandshakeError> new_pop_nonce() {
 
 std::expected<Bytes, HandshakeError> pinned_key_signing_input(const ProofBinding& binding) {
   auto nonce = b64url_decode(binding.nonce);
-  if (!nonce) return refuse("pop_nonce is not valid base64url");
+  if (!nonce) return identity_failure("pop_nonce is not valid base64url");
   char timestamp[24];
   const auto [timestamp_end, ec] =
       std::to_chars(timestamp, timestamp + sizeof timestamp, binding.timestamp);
@@ -88,28 +82,28 @@ std::expected<IdentityDescriptor, HandshakeError> build_identity_proof(
     return oidc_descriptor(fixed->issuer, fixed->subject, fixed->token);
   const auto& minted = std::get<OidcMintedIdentity>(identity);
   auto token = minted.minter(binding.nonce);
-  if (!token) return refuse("oidc mint_jwt callback failed: " + token.error());
+  if (!token) return identity_failure("oidc mint_jwt callback failed: " + token.error());
   return oidc_descriptor(minted.issuer, minted.subject, std::move(*token));
 }
 
 std::expected<void, HandshakeError> verify_pinned_identity(const IdentityDescriptor& descriptor,
                                                            const ProofBinding& binding) {
   const std::optional<Bytes> aid_key = aid_ed25519_key_bytes(binding.prover_aid);
-  if (!aid_key) return refuse("pinned_key requires an Ed25519 sender AID");
-  if (!descriptor.public_key) return refuse("pinned_key missing public_key");
+  if (!aid_key) return identity_failure("pinned_key requires an Ed25519 sender AID");
+  if (!descriptor.public_key) return identity_failure("pinned_key missing public_key");
   auto public_key = b64url_decode(*descriptor.public_key);
-  if (!public_key) return refuse("public_key malformed base64url");
-  if (public_key->size() != 32) return refuse("public_key must decode to 32 bytes");
-  if (*public_key != *aid_key) return refuse("public_key does not match sender AID");
+  if (!public_key) return identity_failure("public_key malformed base64url");
+  if (public_key->size() != 32) return identity_failure("public_key must decode to 32 bytes");
+  if (*public_key != *aid_key) return identity_failure("public_key does not match sender AID");
   // The bytes are the AID's own, so the key remembered for the AID is this key.
   auto key = verifying_key_from_aid(binding.prover_aid);
-  if (!key) return refuse("public_key not Ed25519");
+  if (!key) return identity_failure("public_key not Ed25519");
   auto input = pinned_key_signing_input(binding);
   if (!input) return std::unexpected(std::move(input.error()));
-  const Sha256Digest digest = sha256(ByteView(*input));
-  if (!check_signature_text(descriptor.proof)) return refuse("proof malformed");
-  if (!verify_digest_text(*key, digest, descriptor.proof))
-    return refuse("pinned_key signature invalid");
+  if (auto verified = verify_detached(*key, *input, descriptor.proof); !verified)
+    return identity_failure(verified.error().kind == CryptoError::Kind::SignatureParse
+                                ? "proof malformed"
+                                : "pinned_key signature invalid");
   return {};
 }
 

@@ -13,10 +13,6 @@
 namespace zelk {
 namespace {
 
-std::unexpected<HandshakeError> refuse(std::string message) {
-  return std::unexpected(HandshakeError::identity(std::move(message)));
-}
-
 // The segments of a compact JWT, split once at every full stop (empty segments count).
 struct JwtSegments {
   std::array<std::string_view, 3> part;
@@ -25,8 +21,8 @@ struct JwtSegments {
 std::expected<JwtSegments, HandshakeError> split_jwt(std::string_view token) {
   const auto dots = static_cast<std::size_t>(std::ranges::count(token, '.'));
   if (dots != 2)
-    return refuse("malformed JWT: expected 3 dot-separated segments, got " +
-                  std::to_string(dots + 1));
+    return identity_failure("malformed JWT: expected 3 dot-separated segments, got " +
+                            std::to_string(dots + 1));
   const std::size_t first = token.find('.');
   const std::size_t second = token.find('.', first + 1);
   return JwtSegments{{token.substr(0, first), token.substr(first + 1, second - first - 1),
@@ -44,20 +40,21 @@ bool iat_outside_tolerance(std::int64_t now, std::int64_t iat, std::int64_t tole
 std::expected<void, HandshakeError> check_claims(const OidcClaims& claims,
                                                  const IdentityDescriptor& descriptor,
                                                  const OidcVerifyContext& context) {
-  if (claims.iss != *descriptor.issuer) return refuse("iss mismatch");
-  if (!aud_contains(claims.aud, context.expected_audience)) return refuse("aud mismatch");
-  if (claims.sub != descriptor.subject) return refuse("sub mismatch");
-  if (claims.exp <= context.now) return refuse("jwt exp in the past");
+  if (claims.iss != *descriptor.issuer) return identity_failure("iss mismatch");
+  if (!aud_contains(claims.aud, context.expected_audience)) return identity_failure("aud mismatch");
+  if (claims.sub != descriptor.subject) return identity_failure("sub mismatch");
+  if (claims.exp <= context.now) return identity_failure("jwt exp in the past");
   if (iat_outside_tolerance(context.now, claims.iat, context.iat_tolerance_secs))
-    return refuse("iat outside tolerance");
-  if (!claims.nonce) return refuse("missing nonce claim");
-  if (*claims.nonce != context.expected_nonce) return refuse("nonce mismatch");
-  if (!claims.cnf) return refuse("missing cnf claim");
+    return identity_failure("iat outside tolerance");
+  if (!claims.nonce) return identity_failure("missing nonce claim");
+  if (*claims.nonce != context.expected_nonce) return identity_failure("nonce mismatch");
+  if (!claims.cnf) return identity_failure("missing cnf claim");
   auto subject_key = verifying_key_from_aid(context.subject_aid);
-  if (!subject_key) return refuse("subject AID parse failed: " + subject_key.error().message());
+  if (!subject_key)
+    return identity_failure("subject AID parse failed: " + subject_key.error().message());
   auto jkt = jwk_thumbprint(*subject_key);
-  if (!jkt) return refuse("subject AID jkt failed: " + jkt.error().message());
-  if (claims.cnf->jkt != *jkt) return refuse("cnf.jkt mismatch");
+  if (!jkt) return identity_failure("subject AID jkt failed: " + jkt.error().message());
+  if (claims.cnf->jkt != *jkt) return identity_failure("cnf.jkt mismatch");
   return {};
 }
 
@@ -65,8 +62,8 @@ std::expected<void, HandshakeError> check_claims(const OidcClaims& claims,
 
 std::expected<void, HandshakeError> verify_oidc_identity(const IdentityDescriptor& descriptor,
                                                          const OidcVerifyContext& context) {
-  if (descriptor.public_key) return refuse("oidc descriptor must not carry public_key");
-  if (!descriptor.issuer) return refuse("oidc descriptor missing issuer");
+  if (descriptor.public_key) return identity_failure("oidc descriptor must not carry public_key");
+  if (!descriptor.issuer) return identity_failure("oidc descriptor missing issuer");
   const std::string& issuer = *descriptor.issuer;
   if (std::ranges::find(context.trust_anchors, issuer) == context.trust_anchors.end())
     return std::unexpected(HandshakeError::of(HandshakeError::Kind::IncompatibleTrustAnchors));
@@ -77,35 +74,38 @@ std::expected<void, HandshakeError> verify_oidc_identity(const IdentityDescripto
 
   auto header_bytes = b64url_decode(header_b64);
   if (!header_bytes)
-    return refuse("malformed JWT header b64: " + std::string(header_bytes.error().message()));
+    return identity_failure("malformed JWT header b64: " +
+                            std::string(header_bytes.error().message()));
   auto header = decode_jwt_header(as_text(*header_bytes));
-  if (!header) return refuse("malformed JWT header json: " + header.error().full());
+  if (!header) return identity_failure("malformed JWT header json: " + header.error().full());
 
   auto issuer_url = url::parse_url(issuer);
-  if (!issuer_url) return refuse("issuer not a URL: " + std::string(issuer_url.error().message()));
+  if (!issuer_url)
+    return identity_failure("issuer not a URL: " + std::string(issuer_url.error().message()));
   auto keys = context.resolver.resolve(*issuer_url);
   if (!keys) return std::unexpected(map_resolver_error(issuer, keys.error()));
   if (keys->empty())
     return std::unexpected(
         HandshakeError::issuer_key_resolution(issuer, "issuer resolved zero candidate keys"));
   const Jwk* key = select_jwk(*keys, header->kid);
-  if (key == nullptr) return refuse("no matching JWK");
+  if (key == nullptr) return identity_failure("no matching JWK");
 
   auto signature = b64url_decode(signature_b64);
   if (!signature)
-    return refuse("malformed JWT signature b64: " + std::string(signature.error().message()));
+    return identity_failure("malformed JWT signature b64: " +
+                            std::string(signature.error().message()));
   // The signing input is the first two segments exactly as received.
   const std::string_view signing_input =
       std::string_view(descriptor.proof).substr(0, header_b64.size() + 1 + payload_b64.size());
   if (auto verified = verify_jws_with_jwk(*key, header->alg, as_bytes(signing_input), *signature);
       !verified)
-    return refuse("jwt signature invalid: " + verified.error().message());
+    return identity_failure("jwt signature invalid: " + verified.error().message());
 
   auto payload = b64url_decode(payload_b64);
   if (!payload)
-    return refuse("malformed JWT payload b64: " + std::string(payload.error().message()));
+    return identity_failure("malformed JWT payload b64: " + std::string(payload.error().message()));
   auto claims = decode_oidc_claims(as_text(*payload));
-  if (!claims) return refuse("malformed JWT claims: " + claims.error().full());
+  if (!claims) return identity_failure("malformed JWT claims: " + claims.error().full());
   return check_claims(*claims, descriptor, context);
 }
 

@@ -8,10 +8,6 @@
 namespace zelk {
 namespace {
 
-std::unexpected<HandshakeError> refuse(std::string message) {
-  return std::unexpected(HandshakeError::identity(std::move(message)));
-}
-
 std::expected<void, HandshakeError> verify_pinned_peer(const ZelkEnvelope& envelope,
                                                        const Manifest& peer_manifest,
                                                        const IdentityDescriptor& descriptor,
@@ -27,7 +23,7 @@ std::expected<void, HandshakeError> verify_pinned_peer(const ZelkEnvelope& envel
     // The proof has just checked that the AID is an Ed25519 one.
     const Bytes key = *aid_ed25519_key_bytes(peer_manifest.aid);
     if (!context.trust_store->is_trusted(std::span<const std::uint8_t, 32>(key.data(), 32)))
-      return refuse("pinned_key not in local trust store");
+      return identity_failure("pinned_key not in local trust store");
   }
   return {};
 }
@@ -36,9 +32,9 @@ std::expected<void, HandshakeError> verify_oidc_peer(const Manifest& peer_manife
                                                      const IdentityDescriptor& descriptor,
                                                      std::string_view peer_nonce,
                                                      const PeerIdentityContext& context) {
-  if (!descriptor.issuer) return refuse("oidc missing issuer");
+  if (!descriptor.issuer) return identity_failure("oidc missing issuer");
   if (peer_manifest.identity_hint.issuer != descriptor.issuer)
-    return refuse("issuer hint mismatch");
+    return identity_failure("issuer hint mismatch");
   const OidcVerifyContext oidc{.expected_audience = context.own_manifest.aid.text(),
                                .expected_nonce = peer_nonce,
                                .trust_anchors = context.trust_anchors,
@@ -62,9 +58,9 @@ std::expected<VerifyingKey, HandshakeError> verify_peer_identity(
     return std::unexpected(HandshakeError::wrap(std::move(valid.error())));
   const IdentityHint& hint = peer_manifest.identity_hint;
   if (descriptor.subject != hint.subject)
-    return refuse("identity.subject != manifest.identity_hint.subject");
+    return identity_failure("identity.subject != manifest.identity_hint.subject");
   if (descriptor.type != hint.type)
-    return refuse("identity.type does not match manifest.identity_hint.type");
+    return identity_failure("identity.type does not match manifest.identity_hint.type");
 
   auto proven = descriptor.type == IdentityType::PinnedKey
                     ? verify_pinned_peer(envelope, peer_manifest, descriptor, peer_nonce, context)

@@ -29,6 +29,23 @@ std::unexpected<HandshakeError> fail_handshake(State& state, HandshakeError erro
   return std::unexpected(std::move(error));
 }
 
+// The checks a commit and its acknowledgement share, against what the receiving side kept of its
+// peer: a sender or nonce echo mismatch ends the handshake; a bad proof of possession or token
+// leaves the state as it is.
+template <typename State, typename Kept>
+std::expected<PeerTctCheck, HandshakeError> check_received_commit(
+    State& state, const Kept& kept, const Aid& sender, const MutualCommitPayload& payload,
+    const HandshakeContext& context, std::string_view sender_mismatch) {
+  if (sender != kept.peer_aid)
+    return fail_handshake(state, HandshakeError::invalid_envelope(std::string(sender_mismatch)));
+  if (payload.pop_nonce_echo != kept.nonce)
+    return fail_handshake(state, HandshakeError::of(Kind::NonceMismatch));
+  if (auto pop = verify_pop(kept.peer_key, kept.nonce, payload.pop_signature); !pop)
+    return std::unexpected(std::move(pop.error()));
+  return verify_peer_tct_and_voucher(payload.tct, payload.grant_voucher, context, kept.peer_aid,
+                                     kept.peer_manifest_expires_at, kept.peer_offered_capabilities);
+}
+
 }  // namespace
 
 std::expected<MutualHelloPayload, HandshakeError> begin_hello(
@@ -132,18 +149,10 @@ std::expected<CommitAnswer, HandshakeError> on_commit(ResponderState& state, con
                                                       const HandshakeContext& context) {
   auto* processed = std::get_if<HelloProcessed>(&state);
   if (!processed) return std::unexpected(HandshakeError::state("on_commit out of order"));
-  if (sender != processed->peer_aid)
-    return fail_handshake(state, HandshakeError::invalid_envelope("commit sender mismatch"));
-  if (payload.pop_nonce_echo != processed->nonce)
-    return fail_handshake(state, HandshakeError::of(Kind::NonceMismatch));
-
-  // From here on a failure leaves HelloProcessed.
-  if (auto pop = verify_pop(processed->peer_key, processed->nonce, payload.pop_signature); !pop)
-    return std::unexpected(std::move(pop.error()));
-  auto received = verify_peer_tct_and_voucher(
-      payload.tct, payload.grant_voucher, context, processed->peer_aid,
-      processed->peer_manifest_expires_at, processed->peer_offered_capabilities);
+  auto received =
+      check_received_commit(state, *processed, sender, payload, context, "commit sender mismatch");
   if (!received) return std::unexpected(std::move(received.error()));
+  // From here on a failure leaves HelloProcessed.
   auto minted = issue_peer_tct(context, processed->peer_identity, processed->peer_aid,
                                processed->peer_key, processed->peer_requested_grants);
   if (!minted) return std::unexpected(std::move(minted.error()));
@@ -164,17 +173,8 @@ std::expected<ReceivedTct, HandshakeError> on_commit_ack(InitiatorState& state, 
                                                          const HandshakeContext& context) {
   auto* sent = std::get_if<CommitSent>(&state);
   if (!sent) return std::unexpected(HandshakeError::state("on_commit_ack out of order"));
-  if (sender != sent->peer_aid)
-    return fail_handshake(state, HandshakeError::invalid_envelope("commit_ack sender mismatch"));
-  if (payload.pop_nonce_echo != sent->nonce)
-    return fail_handshake(state, HandshakeError::of(Kind::NonceMismatch));
-
-  // From here on a failure leaves CommitSent.
-  if (auto pop = verify_pop(sent->peer_key, sent->nonce, payload.pop_signature); !pop)
-    return std::unexpected(std::move(pop.error()));
   auto received =
-      verify_peer_tct_and_voucher(payload.tct, payload.grant_voucher, context, sent->peer_aid,
-                                  sent->peer_manifest_expires_at, sent->peer_offered_capabilities);
+      check_received_commit(state, *sent, sender, payload, context, "commit_ack sender mismatch");
   if (!received) return std::unexpected(std::move(received.error()));
   state = HandshakeComplete{};
   return ReceivedTct{std::move(received->tct), payload.grant_voucher};

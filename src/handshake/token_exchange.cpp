@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "crypto/sha256.hpp"
-#include "crypto/signature_text.hpp"
+#include "crypto/detached.hpp"
 #include "formats/base64url.hpp"
 #include "formats/saturating.hpp"
 #include "handshake/grants.hpp"
@@ -117,17 +116,14 @@ std::expected<std::string, HandshakeError> sign_pop(const SigningKey& key,
   auto nonce = b64url_decode(peer_nonce);
   if (!nonce)
     return std::unexpected(HandshakeError::invalid_envelope("pop nonce is not valid base64url"));
-  return sign_digest_text(key, sha256(ByteView(*nonce)));
+  return sign_detached(key, *nonce);
 }
 
 std::expected<void, HandshakeError> verify_pop(const VerifyingKey& peer_key,
                                                std::string_view own_nonce,
                                                std::string_view pop_signature) {
   auto nonce = b64url_decode(own_nonce);
-  if (!nonce) return fail(Kind::PopSignature);
-  const Sha256Digest digest = sha256(ByteView(*nonce));
-  if (!check_signature_text(pop_signature)) return fail(Kind::PopSignature);
-  if (!verify_digest_text(peer_key, digest, pop_signature)) return fail(Kind::PopSignature);
+  if (!nonce || !verify_detached(peer_key, *nonce, pop_signature)) return fail(Kind::PopSignature);
   return {};
 }
 

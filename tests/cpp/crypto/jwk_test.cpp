@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <openssl/core_names.h>
+#include <openssl/err.h>
 #include <openssl/param_build.h>
 
 #include <string>
@@ -140,6 +141,8 @@ TEST(Jwk, Rs256RefusalsAreSignatureFailures) {
   Bytes padded_sig = sig;
   padded_sig.insert(padded_sig.begin(), 0);
   Bytes short_sig(sig.begin() + 1, sig.end());
+  Bytes even_n = good.n;
+  even_n.back() &= 0xfe;
   Bytes n_2041_bits = good.n;
   n_2041_bits[0] = 0x01;  // 256 bytes, yet under 2048 bits
 
@@ -160,10 +163,28 @@ TEST(Jwk, Rs256RefusalsAreSignatureFailures) {
       {"empty exponent", Jwk::rsa(std::nullopt, good.n, {}), sig},
       {"empty modulus", Jwk::rsa(std::nullopt, {}, good.e), sig},
       {"modulus over 8192 bits", Jwk::rsa(std::nullopt, Bytes(1025, 0xff), good.e), Bytes(1025, 1)},
+      {"exponent equal to the modulus", Jwk::rsa(std::nullopt, good.n, good.n), sig},
+      {"exponent longer than the modulus", Jwk::rsa(std::nullopt, good.n, Bytes(257, 0xff)), sig},
+      {"signature not below the modulus", rsa_jwk(good), Bytes(256, 0xff)},
+      {"even modulus", Jwk::rsa(std::nullopt, even_n, good.e), sig},
+      {"modulus 2^2047",
+       Jwk::rsa(
+           std::nullopt,
+           [] {
+             Bytes n(256, 0);
+             n[0] = 0x80;
+             return n;
+           }(),
+           good.e),
+       Bytes(256, 1)},
   };
-  for (const Case& c : cases)
+  ERR_clear_error();
+  for (const Case& c : cases) {
     EXPECT_EQ(error_of(c.key, "RS256", kInput, c.signature), "signature verification failed")
         << c.what;
+    // Refusals leave nothing behind in the thread's OpenSSL error queue.
+    EXPECT_EQ(ERR_peek_error(), 0u) << c.what;
+  }
   // Leading zero bytes in e do not change its value.
   EXPECT_EQ(
       error_of(Jwk::rsa(std::nullopt, good.n, {0x00, 0x01, 0x00, 0x01}), "RS256", kInput, sig),

@@ -22,38 +22,18 @@
 #include "handshake/context.hpp"
 #include "handshake/identity_proof.hpp"
 #include "handshake/jwks.hpp"
+#include "handshake_fixture.hpp"
 #include "manifest/builder.hpp"
 
 namespace zelk::exchange_test {
 
-inline constexpr std::int64_t kNow = 1'700'000'000;
-inline constexpr std::string_view kIdpIssuer = "https://idp.example/";
-
-inline std::array<std::uint8_t, 32> seed_of(std::uint8_t byte) {
-  std::array<std::uint8_t, 32> out{};
-  out.fill(byte);
-  return out;
-}
-
-inline SigningKey ed25519_agent_key(std::uint8_t byte) {
-  return SigningKey::ed25519_from_seed(seed_of(byte));
-}
-
-inline SigningKey p256_agent_key(std::uint8_t byte) {
-  std::array<std::uint8_t, 32> scalar{};
-  scalar[31] = byte;  // a small scalar is always in range
-  return std::move(*SigningKey::p256_from_scalar(scalar));
-}
-
-inline url::Url url_of(std::string_view text) {
-  auto parsed = url::parse_url(text);
-  EXPECT_TRUE(parsed.has_value()) << text;
-  return std::move(*parsed);
-}
+using test::kNow;
+using test::url_of;
+inline constexpr std::string_view kIdpIssuer = test::kIssuer;
 
 // The identity provider: signs OIDC tokens with an agent-style key and publishes it as a JWK.
 struct IdentityProvider {
-  explicit IdentityProvider(SigningKey signing_key = ed25519_agent_key(0x70))
+  explicit IdentityProvider(SigningKey signing_key = test::ed_key(0x70))
       : key(std::move(signing_key)) {}
 
   SigningKey key;

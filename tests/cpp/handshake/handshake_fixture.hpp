@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "../tct/tct_test_util.hpp"
 #include "crypto/keys.hpp"
 #include "formats/base64url.hpp"
 #include "formats/url/url.hpp"
@@ -20,18 +21,6 @@ namespace zelk::test {
 
 inline constexpr std::int64_t kNow = 1'700'000'000;
 inline constexpr std::string_view kIssuer = "https://idp.example/";
-
-inline SigningKey ed_key(std::uint8_t fill) {
-  std::array<std::uint8_t, 32> seed{};
-  seed.fill(fill);
-  return SigningKey::ed25519_from_seed(seed);
-}
-
-inline SigningKey p256_key(std::uint8_t fill) {
-  std::array<std::uint8_t, 32> scalar{};
-  scalar.fill(fill);
-  return std::move(*SigningKey::p256_from_scalar(scalar));
-}
 
 inline url::Url url_of(std::string_view text) {
   auto parsed = url::parse_url(text);
@@ -63,46 +52,5 @@ inline Manifest manifest_for(const SigningKey& key, std::string subject,
   EXPECT_TRUE(m.has_value()) << m.error().message();
   return std::move(*m);
 }
-
-}  // namespace zelk::test
-
-namespace zelk::test {
-
-inline std::string json_text(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
-}
-
-// A JSON object written member by member as raw JSON, so that tests can repeat, drop or add
-// members and write values no writer of ours would.
-class RawObject {
- public:
-  RawObject& set(std::string_view name, std::string raw) {
-    for (auto& [n, v] : members_)
-      if (n == name) {
-        v = std::move(raw);
-        return *this;
-      }
-    return add(name, std::move(raw));
-  }
-  RawObject& add(std::string_view name, std::string raw) {
-    members_.emplace_back(std::string(name), std::move(raw));
-    return *this;
-  }
-  RawObject& drop(std::string_view name) {
-    std::erase_if(members_, [&](const auto& m) { return m.first == name; });
-    return *this;
-  }
-  std::string text() const {
-    std::string out = "{";
-    for (std::size_t i = 0; i < members_.size(); ++i) {
-      if (i > 0) out += ',';
-      out += json_text(members_[i].first) + ":" + members_[i].second;
-    }
-    return out + "}";
-  }
-
- private:
-  std::vector<std::pair<std::string, std::string>> members_;
-};
 
 }  // namespace zelk::test

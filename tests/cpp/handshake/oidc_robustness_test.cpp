@@ -17,7 +17,7 @@
 namespace zelk {
 namespace {
 
-using test::json_text;
+using test::json_str;
 const std::string kIssuer(test::kIssuer);
 constexpr std::string_view kNonce = "AAECAwQFBgcICQoLDA0ODw";
 
@@ -44,14 +44,14 @@ class OidcRobustness : public ::testing::Test {
 
   std::string header() const { return R"({"alg":"EdDSA","kid":"k"})"; }
   std::string claims() const {
-    test::RawObject c;
-    c.set("iss", json_text(kIssuer))
-        .set("sub", json_text("alice"))
-        .set("aud", "[" + json_text(verifier.aid_text()) + "]")
+    test::ClaimsText c;
+    c.set("iss", json_str(kIssuer))
+        .set("sub", json_str("alice"))
+        .set("aud", "[" + json_str(verifier.aid_text()) + "]")
         .set("iat", std::to_string(test::kNow))
         .set("exp", std::to_string(test::kNow + 600))
-        .set("nonce", json_text(kNonce))
-        .set("cnf", "{\"jkt\":" + json_text(*jwk_thumbprint(peer.verifying_key())) + "}");
+        .set("nonce", json_str(kNonce))
+        .set("cnf", "{\"jkt\":" + json_str(*jwk_thumbprint(peer.verifying_key())) + "}");
     return c.text();
   }
   std::string sign(std::string_view h, std::string_view c) const {

@@ -1,6 +1,7 @@
 #include "handshake/oidc_verify.hpp"
 
 #include <gtest/gtest.h>
+#include <openssl/err.h>
 
 #include <functional>
 #include <limits>
@@ -16,7 +17,7 @@
 namespace zelk {
 namespace {
 
-using test::json_text;
+using test::json_str;
 constexpr std::int64_t kNow = test::kNow;
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
@@ -89,20 +90,20 @@ class OidcVerify : public ::testing::Test {
     return *jwk_thumbprint(key.verifying_key());
   }
 
-  test::RawObject claims() const {
-    test::RawObject c;
-    c.set("iss", json_text(kIssuer))
-        .set("sub", json_text("alice"))
-        .set("aud", json_text(verifier.aid_text()))
+  test::ClaimsText claims() const {
+    test::ClaimsText c;
+    c.set("iss", json_str(kIssuer))
+        .set("sub", json_str("alice"))
+        .set("aud", json_str(verifier.aid_text()))
         .set("iat", std::to_string(kNow))
         .set("exp", std::to_string(kNow + 600))
-        .set("nonce", json_text(kNonce))
-        .set("cnf", "{\"jkt\":" + json_text(thumbprint_of(peer)) + "}");
+        .set("nonce", json_str(kNonce))
+        .set("cnf", "{\"jkt\":" + json_str(thumbprint_of(peer)) + "}");
     return c;
   }
   static std::string header(std::string_view alg, std::optional<std::string_view> kid = "k1") {
-    std::string h = "{\"alg\":" + json_text(alg);
-    if (kid) h += ",\"kid\":" + json_text(*kid);
+    std::string h = "{\"alg\":" + json_str(alg);
+    if (kid) h += ",\"kid\":" + json_str(*kid);
     return h + ",\"typ\":\"JWT\"}";
   }
 
@@ -127,7 +128,10 @@ class OidcVerify : public ::testing::Test {
                                     .resolver = resolver,
                                     .subject_aid = subject ? *subject : peer.aid(),
                                     .now = now};
+    ERR_clear_error();
     auto r = verify_oidc_identity(d, context);
+    // Whatever the outcome, nothing is left in the thread's OpenSSL error queue.
+    EXPECT_EQ(ERR_peek_error(), 0u);
     return r ? "(verified)" : r.error().message();
   }
   std::string error_of(std::string proof) { return error_of(descriptor(std::move(proof))); }
@@ -321,23 +325,23 @@ TEST_F(OidcVerify, SignatureBeforePayload) {
 }
 
 TEST_F(OidcVerify, Claims) {
-  const std::string other_jkt = "{\"jkt\":" + json_text(thumbprint_of(stranger)) + "}";
+  const std::string other_jkt = "{\"jkt\":" + json_str(thumbprint_of(stranger)) + "}";
   struct Case {
     const char* what;
-    test::RawObject c;
+    test::ClaimsText c;
     std::string error;
   };
   auto c = [&] { return claims(); };
   const std::vector<Case> cases = {
-      {"iss with trailing slash removed", c().set("iss", json_text("https://idp.example")),
+      {"iss with trailing slash removed", c().set("iss", json_str("https://idp.example")),
        "iss mismatch"},
-      {"aud list holding it", c().set("aud", "[\"x\"," + json_text(verifier.aid_text()) + "]"), ""},
+      {"aud list holding it", c().set("aud", "[\"x\"," + json_str(verifier.aid_text()) + "]"), ""},
       {"aud empty list", c().set("aud", "[]"), "aud mismatch"},
-      {"aud other text", c().set("aud", json_text(peer.aid_text())), "aud mismatch"},
+      {"aud other text", c().set("aud", json_str(peer.aid_text())), "aud mismatch"},
       {"aud number", c().set("aud", "5"),
        "malformed JWT claims: data did not match any variant of untagged enum Aud at line 1 "
        "column 51"},
-      {"sub", c().set("sub", json_text("bob")), "sub mismatch"},
+      {"sub", c().set("sub", json_str("bob")), "sub mismatch"},
       {"exp == now", c().set("exp", std::to_string(kNow)), "jwt exp in the past"},
       {"exp == now + 1", c().set("exp", std::to_string(kNow + 1)), ""},
       {"exp min", c().set("exp", std::to_string(kMin)), "jwt exp in the past"},
@@ -355,27 +359,27 @@ TEST_F(OidcVerify, Claims) {
        "line 1 column 132"},
       {"nonce null", c().set("nonce", "null"), "missing nonce claim"},
       {"nonce absent", c().drop("nonce"), "missing nonce claim"},
-      {"nonce other", c().set("nonce", json_text("AAAA")), "nonce mismatch"},
+      {"nonce other", c().set("nonce", json_str("AAAA")), "nonce mismatch"},
       {"cnf absent", c().drop("cnf"), "missing cnf claim"},
       {"cnf null", c().set("cnf", "null"), "missing cnf claim"},
       {"cnf empty", c().set("cnf", "{}"),
        "malformed JWT claims: missing field `jkt` at line 1 column 178"},
       {"cnf of another key", c().set("cnf", other_jkt), "cnf.jkt mismatch"},
       {"cnf with more members",
-       c().set("cnf", "{\"x5t\":1,\"jkt\":" + json_text(thumbprint_of(peer)) + "}"), ""},
-      {"iss twice", c().add("iss", json_text(kIssuer)),
+       c().set("cnf", "{\"x5t\":1,\"jkt\":" + json_str(thumbprint_of(peer)) + "}"), ""},
+      {"iss twice", c().add("iss", json_str(kIssuer)),
        "malformed JWT claims: duplicate field `iss` at line 1 column 235"},
       {"other members of any type",
        c().add("nbf", std::to_string(kMax)).add("x", "[{}]").add("iss_", "null"), ""},
       {"no iss nor sub", c().drop("sub").drop("iss"),
        "malformed JWT claims: missing field `iss` at line 1 column 187"},
       // Claim checks run in their order: the earlier of two faults is reported.
-      {"iss before aud", c().set("iss", json_text("x")).set("aud", "[]"), "iss mismatch"},
-      {"aud before sub", c().set("aud", "[]").set("sub", json_text("x")), "aud mismatch"},
-      {"sub before exp", c().set("sub", json_text("x")).set("exp", "0"), "sub mismatch"},
+      {"iss before aud", c().set("iss", json_str("x")).set("aud", "[]"), "iss mismatch"},
+      {"aud before sub", c().set("aud", "[]").set("sub", json_str("x")), "aud mismatch"},
+      {"sub before exp", c().set("sub", json_str("x")).set("exp", "0"), "sub mismatch"},
       {"exp before iat", c().set("exp", "0").set("iat", "0"), "jwt exp in the past"},
       {"iat before nonce", c().set("iat", "0").drop("nonce"), "iat outside tolerance"},
-      {"nonce before cnf", c().set("nonce", json_text("x")).drop("cnf"), "nonce mismatch"},
+      {"nonce before cnf", c().set("nonce", json_str("x")).drop("cnf"), "nonce mismatch"},
   };
   for (const Case& k : cases) {
     const std::string expected = k.error.empty() ? "(verified)" : kIdentity + k.error;
@@ -384,12 +388,11 @@ TEST_F(OidcVerify, Claims) {
 }
 
 TEST_F(OidcVerify, ClaimsArrayFormHasNoNonce) {
-  const std::string five = "[" + json_text(kIssuer) + ",\"alice\"," +
-                           json_text(verifier.aid_text()) + "," + std::to_string(kNow) + "," +
-                           std::to_string(kNow + 60) + "]";
+  const std::string five = "[" + json_str(kIssuer) + ",\"alice\"," + json_str(verifier.aid_text()) +
+                           "," + std::to_string(kNow) + "," + std::to_string(kNow + 60) + "]";
   EXPECT_EQ(error_of(token(five)), kIdentity + "missing nonce claim");
-  const std::string seven = five.substr(0, five.size() - 1) + "," + json_text(kNonce) + ",[" +
-                            json_text(thumbprint_of(peer)) + "]]";
+  const std::string seven = five.substr(0, five.size() - 1) + "," + json_str(kNonce) + ",[" +
+                            json_str(thumbprint_of(peer)) + "]]";
   EXPECT_EQ(error_of(token(seven)), "(verified)");
   EXPECT_EQ(error_of(token("[1]")).substr(0, kIdentity.size() + 21),
             kIdentity + "malformed JWT claims:");
@@ -410,7 +413,7 @@ TEST_F(OidcVerify, IatFarFromAnExtremeNow) {
 
 TEST_F(OidcVerify, CnfNamesAP256Subject) {
   const SigningKey p256_peer = test::p256_key(3);
-  const std::string jkt = "{\"jkt\":" + json_text(thumbprint_of(p256_peer)) + "}";
+  const std::string jkt = "{\"jkt\":" + json_str(thumbprint_of(p256_peer)) + "}";
   EXPECT_EQ(error_of(descriptor(token(claims().set("cnf", jkt).text())), &p256_peer.aid()),
             "(verified)");
   EXPECT_EQ(error_of(descriptor(token()), &p256_peer.aid()), kIdentity + "cnf.jkt mismatch");

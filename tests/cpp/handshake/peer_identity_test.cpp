@@ -12,7 +12,7 @@
 namespace zelk {
 namespace {
 
-using test::json_text;
+using test::json_str;
 const std::string kIdentity = "identity verification failed: ";
 const std::string kIssuer(test::kIssuer);
 constexpr std::string_view kPeerNonce = "AAECAwQFBgcICQoLDA0ODw";
@@ -75,14 +75,14 @@ class PeerIdentity : public ::testing::Test {
   }
 
   std::string oidc_token(const SigningKey& subject) const {
-    test::RawObject c;
-    c.set("iss", json_text(kIssuer))
-        .set("sub", json_text("alice"))
-        .set("aud", json_text(own.aid.text()))
+    test::ClaimsText c;
+    c.set("iss", json_str(kIssuer))
+        .set("sub", json_str("alice"))
+        .set("aud", json_str(own.aid.text()))
         .set("iat", std::to_string(test::kNow))
         .set("exp", std::to_string(test::kNow + 600))
-        .set("nonce", json_text(kPeerNonce))
-        .set("cnf", "{\"jkt\":" + json_text(*jwk_thumbprint(subject.verifying_key())) + "}");
+        .set("nonce", json_str(kPeerNonce))
+        .set("cnf", "{\"jkt\":" + json_str(*jwk_thumbprint(subject.verifying_key())) + "}");
     const std::string input = b64url_encode(as_bytes(R"({"alg":"EdDSA","kid":"k"})")) + "." +
                               b64url_encode(as_bytes(c.text()));
     const Signature64 s = sign_bytes(idp, as_bytes(input));

@@ -1,6 +1,7 @@
 #include "handshake/state_machine.hpp"
 
 #include <gtest/gtest.h>
+#include <openssl/err.h>
 
 #include <algorithm>
 #include <memory>
@@ -174,24 +175,23 @@ class FullHandshake : public ::testing::TestWithParam<Pairing> {};
 
 TEST_P(FullHandshake, BothSidesEndHoldingEachOthersVerifiedTokens) {
   const Pairing& p = GetParam();
-  const exchange_test::IdentityProvider idp{p.idp_p256 ? exchange_test::p256_agent_key(0x71)
-                                                       : exchange_test::ed25519_agent_key(0x70)};
+  const exchange_test::IdentityProvider idp{p.idp_p256 ? test::p256_key(0x71) : test::ed_key(0x70)};
   const exchange_test::TestResolver resolver{{idp.jwk()}};
-  const exchange_test::Agent initiator{
-      p.initiator_p256 ? exchange_test::p256_agent_key(11) : exchange_test::ed25519_agent_key(11),
-      "alice",
-      {.oidc = p.initiator_oidc,
-       .offered = {"chat", "files:read"},
-       .required = Grants{"files:read"}}};
-  const exchange_test::Agent responder{
-      p.responder_p256 ? exchange_test::p256_agent_key(12) : exchange_test::ed25519_agent_key(12),
-      "bob",
-      {.oidc = p.responder_oidc,
-       .offered = {"files:read", "files:write", "search"},
-       .required = Grants{"chat"}}};
+  const exchange_test::Agent initiator{p.initiator_p256 ? test::p256_key(11) : test::ed_key(11),
+                                       "alice",
+                                       {.oidc = p.initiator_oidc,
+                                        .offered = {"chat", "files:read"},
+                                        .required = Grants{"files:read"}}};
+  const exchange_test::Agent responder{p.responder_p256 ? test::p256_key(12) : test::ed_key(12),
+                                       "bob",
+                                       {.oidc = p.responder_oidc,
+                                        .offered = {"files:read", "files:write", "search"},
+                                        .required = Grants{"chat"}}};
   Exchange run{idp, resolver, initiator, responder};
   run.requested = {"files:write", "admin", "files:read"};
+  ERR_clear_error();
   run.advance(5);
+  EXPECT_EQ(ERR_peek_error(), 0u);  // no OpenSSL error left behind by any of the steps
   EXPECT_TRUE(std::holds_alternative<HandshakeComplete>(run.istate));
   EXPECT_TRUE(std::holds_alternative<HandshakeComplete>(run.rstate));
   EXPECT_EQ(run.hello.identity.type,
@@ -254,11 +254,9 @@ class StateMachine : public ::testing::Test {
  protected:
   exchange_test::IdentityProvider idp;
   exchange_test::TestResolver resolver{{idp.jwk()}};
-  exchange_test::Agent alice{
-      exchange_test::ed25519_agent_key(21), "alice", {.offered = {"chat", "files:read"}}};
-  exchange_test::Agent bob{
-      exchange_test::ed25519_agent_key(22), "bob", {.offered = {"files:read", "files:write"}}};
-  exchange_test::Agent mallory{exchange_test::ed25519_agent_key(23), "mallory", {}};
+  exchange_test::Agent alice{test::ed_key(21), "alice", {.offered = {"chat", "files:read"}}};
+  exchange_test::Agent bob{test::ed_key(22), "bob", {.offered = {"files:read", "files:write"}}};
+  exchange_test::Agent mallory{test::ed_key(23), "mallory", {}};
 
   std::unique_ptr<Exchange> start() {
     return std::make_unique<Exchange>(Exchange{idp, resolver, alice, bob});
@@ -326,7 +324,7 @@ TEST_F(StateMachine, ANewHelloStartsAfreshFromAnyState) {
   ASSERT_TRUE(r->complete().has_value());
 
   // A hello that cannot be built leaves the state as it was.
-  const exchange_test::Agent p256_pinned{exchange_test::p256_agent_key(24), "pinned", {}};
+  const exchange_test::Agent p256_pinned{test::p256_key(24), "pinned", {}};
   Exchange failing{idp, resolver, p256_pinned, bob};
   failing.istate = HandshakeFailed{};
   EXPECT_EQ(message_of(failing.send_hello()),
@@ -354,7 +352,7 @@ TEST_F(StateMachine, ResponderRefusesHellosThatDoNotCheckOut) {
   // None of this touched the responder's state.
   EXPECT_TRUE(std::holds_alternative<NoHandshake>(r->rstate));
 
-  const exchange_test::Agent stale{exchange_test::ed25519_agent_key(25), "stale", {.ttl_secs = 30}};
+  const exchange_test::Agent stale{test::ed_key(25), "stale", {.ttl_secs = 30}};
   Exchange expired{idp, resolver, stale, bob};
   expired.advance(1);
   EXPECT_EQ(message_of(expired.answer_hello()),
@@ -449,7 +447,7 @@ TEST_F(StateMachine, HelloAckChecksAndTheStateTheyLeave) {
 }
 
 TEST_F(StateMachine, OidcResponderWithANonceThatIsNotBase64Url) {
-  exchange_test::Agent oidc_bob{exchange_test::p256_agent_key(26), "bob", {.oidc = true}};
+  exchange_test::Agent oidc_bob{test::p256_key(26), "bob", {.oidc = true}};
   Exchange r{idp, resolver, alice, oidc_bob};
   r.advance(2);
   // The OIDC check compares the nonce as text, so it passes; signing over it cannot.
@@ -538,7 +536,7 @@ TEST_F(StateMachine, CommitWithTokensBeyondTheOfferOrShortOfTheRequirement) {
   }
   {  // The responder requires a capability the initiator does not offer.
     exchange_test::Agent strict_bob{
-        exchange_test::ed25519_agent_key(27),
+        test::ed_key(27),
         "bob",
         {.offered = {"files:read"}, .required = Grants{"files:read", "admin"}}};
     Exchange r{idp, resolver, alice, strict_bob};
@@ -547,9 +545,8 @@ TEST_F(StateMachine, CommitWithTokensBeyondTheOfferOrShortOfTheRequirement) {
     EXPECT_STREQ(state_name(r.rstate), "HelloProcessed");
   }
   {  // The initiator requires a capability the responder does not grant.
-    exchange_test::Agent strict_alice{exchange_test::ed25519_agent_key(28),
-                                      "alice",
-                                      {.offered = {"chat"}, .required = Grants{"files:write"}}};
+    exchange_test::Agent strict_alice{
+        test::ed_key(28), "alice", {.offered = {"chat"}, .required = Grants{"files:write"}}};
     Exchange r{idp, resolver, strict_alice, bob};
     r.requested = {"files:read"};
     r.advance(4);
@@ -568,7 +565,7 @@ TEST_F(StateMachine, CommitWithTokensBeyondTheOfferOrShortOfTheRequirement) {
 TEST_F(StateMachine, ResponderManifestLifetimeCapsAndEndsIssuing) {
   // Bob's Manifest expires 100 seconds after the handshake's now.
   exchange_test::Agent short_bob{
-      exchange_test::ed25519_agent_key(29),
+      test::ed_key(29),
       "bob",
       {.offered = {"files:read"}, .published_at = kNow - 60, .ttl_secs = 160}};
   {

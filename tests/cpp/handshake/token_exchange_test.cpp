@@ -38,9 +38,9 @@ class TokenExchange : public ::testing::Test {
  protected:
   exchange_test::IdentityProvider idp;
   exchange_test::TestResolver resolver{{idp.jwk()}};
-  exchange_test::Agent issuer{exchange_test::ed25519_agent_key(1), "issuer", {}};
-  exchange_test::Agent peer{exchange_test::ed25519_agent_key(2), "peer", {}};
-  exchange_test::Agent third{exchange_test::ed25519_agent_key(3), "third", {}};
+  exchange_test::Agent issuer{test::ed_key(1), "issuer", {}};
+  exchange_test::Agent peer{test::ed_key(2), "peer", {}};
+  exchange_test::Agent third{test::ed_key(3), "third", {}};
   IdentityDescriptor peer_identity{.type = IdentityType::PinnedKey,
                                    .issuer = std::nullopt,
                                    .subject = "peer",
@@ -122,8 +122,7 @@ TEST_F(TokenExchange, GrantPolicyReplacesTheCandidates) {
 }
 
 TEST_F(TokenExchange, MintingFailureIsReportedAsTctFailure) {
-  exchange_test::Agent spaced{
-      exchange_test::ed25519_agent_key(4), "spaced", {.offered = {"files:read", "a b"}}};
+  exchange_test::Agent spaced{test::ed_key(4), "spaced", {.offered = {"files:read", "a b"}}};
   auto out = issue({"files:read", "a b"}, spaced.context(resolver));
   ASSERT_FALSE(out.has_value());
   EXPECT_EQ(out.error().kind, HandshakeError::Kind::TctFailure);
@@ -347,7 +346,7 @@ TEST_F(TokenExchange, StatusCheckRevokesRestrictsOrFails) {
 
 TEST_F(TokenExchange, ProofOfPossessionOverTheNonce) {
   const std::string nonce = "AAECAwQFBgcICQoLDA0ODw";  // 16 bytes
-  const SigningKey p256 = exchange_test::p256_agent_key(9);
+  const SigningKey p256 = test::p256_key(9);
   for (const SigningKey* key : std::to_array<const SigningKey*>({&issuer.key, &p256})) {
     auto signature = sign_pop(*key, nonce);
     ASSERT_TRUE(signature.has_value());
