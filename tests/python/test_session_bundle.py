@@ -414,6 +414,38 @@ def test_callable_reference_is_released_and_may_reenter(coordinator, members):
     assert sys.getrefcount(reenter) == baseline
 
 
+def panic_exception_type():
+    class Broken(set):
+        def __iter__(self):
+            raise KeyError("boom")
+
+    with pytest.raises(BaseException) as info:
+        zelk.verify_delegation("x.y.z", "aid:x", revoked_jtis=Broken())
+    assert type(info.value).__name__ == "PanicException"
+    return type(info.value)
+
+
+def test_a_panic_in_the_callable_propagates(coordinator, members, capfd):
+    panic = panic_exception_type()
+    keys = members[:3]
+    text = bundle_for(coordinator, keys)
+    seen = []
+
+    def panicking(jti):
+        seen.append(jti)
+        if len(seen) == 2:
+            raise panic("deep trouble")
+        return False
+
+    with pytest.raises(panic) as info:
+        zelk.verify_session_bundle(text, keys[0].aid, NOW, panicking)
+    assert info.value.args == ("deep trouble",)
+    # The panic ends the walk: the callable is asked about no later participant.
+    assert len(seen) == 2
+    err = capfd.readouterr().err
+    assert "revocation_check raised PanicException" in err and "deep trouble" in err
+
+
 def test_argument_refusals(coordinator, members):
     text = bundle_for(coordinator, members[:1])
     with pytest.raises(TypeError) as info:
