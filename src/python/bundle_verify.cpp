@@ -83,22 +83,23 @@ bool is_numpy_bool(BorrowedRef type) {
   return name == "bool_" || name == "bool";
 }
 
+// A failed call into the caller's code answers false; a PanicException out of it is kept.
+bool refused(PythonRevocationCheck::State& state) {
+  PyError error = take_callback_error("revocation_check");
+  if (error.is_panic()) state.panic = std::move(error);
+  return false;
+}
+
 // True only for True itself, or a numpy boolean whose type's __bool__ answers True.
-bool answer_revokes(BorrowedRef result) {
+bool answer_revokes(PythonRevocationCheck::State& state, BorrowedRef result) {
   if (PyBool_Check(result.get())) return result.get() == Py_True;
   const BorrowedRef type(reinterpret_cast<PyObject*>(Py_TYPE(result.get())));
   if (!is_numpy_bool(type)) return false;
   OwnedRef dunder = OwnedRef::steal(PyObject_GetAttrString(type.get(), "__bool__"));
-  if (!dunder) {
-    PyErr_Clear();
-    return false;
-  }
+  if (!dunder) return refused(state);
   OwnedRef truth =
       OwnedRef::steal(PyObject_CallFunctionObjArgs(dunder.get(), result.get(), nullptr));
-  if (!truth) {
-    PyErr_Clear();
-    return false;
-  }
+  if (!truth) return refused(state);
   return PyBool_Check(truth.get()) && truth.get() == Py_True;
 }
 
@@ -113,12 +114,8 @@ bool call_revocation_check(PythonRevocationCheck::State& state, const Uuid& jti)
   // Not callable, or raising: the exception is dropped and the participant stays.
   OwnedRef result = OwnedRef::steal(
       PyObject_CallFunctionObjArgs(state.callable.get().get(), arg->get(), nullptr));
-  if (!result) {
-    PyError error = take_callback_error("revocation_check");
-    if (error.is_panic()) state.panic = std::move(error);
-    return false;
-  }
-  return answer_revokes(result.borrow());
+  if (!result) return refused(state);
+  return answer_revokes(state, result.borrow());
 }
 
 Result<OwnedRef> verification_dict(const BundleVerification& verified) {

@@ -313,7 +313,7 @@ class FakeNumpyBool:
         self.answer = answer
 
     def __bool__(self):
-        if isinstance(self.answer, Exception):
+        if isinstance(self.answer, BaseException):
             raise self.answer
         return self.answer
 
@@ -444,6 +444,16 @@ def test_a_panic_in_the_callable_propagates(coordinator, members, capfd):
     assert len(seen) == 2
     err = capfd.readouterr().err
     assert "revocation_check raised PanicException" in err and "deep trouble" in err
+
+
+def test_a_panic_out_of_a_numpy_boolean_propagates(coordinator, members, capfd):
+    panic = panic_exception_type()
+    alice = members[0]
+    text = bundle_for(coordinator, [alice])
+    with pytest.raises(panic) as info:
+        zelk.verify_session_bundle(text, alice.aid, NOW, lambda jti: FakeNumpyBool(panic("odd")))
+    assert info.value.args == ("odd",)
+    assert "revocation_check raised PanicException" in capfd.readouterr().err
 
 
 def test_argument_refusals(coordinator, members):
