@@ -7,7 +7,6 @@
 
 #include "crypto/jws.hpp"
 #include "delegation/delegation_error.hpp"
-#include "formats/json/parse.hpp"
 #include "formats/json/record.hpp"
 #include "formats/json/strict_members.hpp"
 
@@ -25,20 +24,13 @@ template <json::Record Claims>
   const CompactJws& jws = token.jws();
   if (!jws.payload_bytes())
     return std::unexpected(DelegationError::wrap(jws.payload_bytes().error()));
-  const json::ParsedText* payload = jws.payload_json();
-  // A payload read cleanly has nothing for the scan to find; otherwise the scan tells what.
-  if (payload == nullptr || payload->repeated_names) {
-    if (std::optional<std::string> problem = json::check_duplicate_keys(jws.payload_text()))
-      return std::unexpected(DelegationError::claims_malformed(std::move(*problem)));
+  if (std::optional<PayloadProblem> problem = token.precheck_payload()) {
+    if (problem->kind == PayloadProblem::Kind::Undeclared)
+      return std::unexpected(DelegationError::unknown_field(std::move(problem->text)));
+    return std::unexpected(DelegationError::claims_malformed(std::move(problem->text)));
   }
   const auto& claims = token.claims();
-  if (claims) return {};  // a strict read that succeeds met no undeclared member
-  using Info = json::RecordInfo<Claims>;
-  if (payload != nullptr) {
-    if (auto undeclared = json::find_undeclared_member(json::RecordTraits<Claims>::name,
-                                                       payload->value, Info::names))
-      return std::unexpected(DelegationError::unknown_field(std::move(undeclared->name)));
-  }
+  if (claims) return {};
   if (std::optional<std::string> name = json::unknown_field_name(claims.error()))
     return std::unexpected(DelegationError::unknown_field(std::move(*name)));
   std::string text(read_prefix);

@@ -9,6 +9,7 @@
 #include "core/envelope.hpp"
 #include "crypto/keys.hpp"
 #include "delegation/precheck.hpp"
+#include "formats/invariant.hpp"
 
 template <>
 struct zelk::VerifierOf<zelk::DelegationClaims> {
@@ -152,6 +153,7 @@ std::expected<VerifiedDelegation, DelegationError> verify_chain(
       if (!within(h.scope, voucher->claims().grants)) return fail(Kind::ScopeExceedsGrant);
       root = std::move(*voucher);
     } else {
+      if (!previous) invariant_failure("set after first iteration");
       const DelegationClaims& p = *previous->claims();
       if (h.voucher) return fail(Kind::VoucherInvalid);
       if (h.iss != p.sub) return fail(Kind::VoucherInvalid);
@@ -170,6 +172,7 @@ std::expected<VerifiedDelegation, DelegationError> verify_chain(
     if (i < n) previous = std::move(*entry);
   }
 
+  if (!root) invariant_failure("first hop sets the voucher");
   if (options.revocation != nullptr && *options.revocation &&
       (*options.revocation)(root->claims().src_jti))
     return fail(Kind::SourceRevoked);

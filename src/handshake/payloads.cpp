@@ -1,6 +1,6 @@
 #include "handshake/payloads.hpp"
 
-#include "formats/json/writer.hpp"
+#include "tct/tct_envelope.hpp"
 
 namespace zelk {
 
@@ -50,17 +50,7 @@ json::Value mutual_commit_ack_to_value(const MutualCommitAckPayload& payload) {
 }
 
 std::string commit_result_json(std::string_view tct, const std::optional<std::string>& voucher) {
-  std::string out;
-  out.reserve(128);
-  out += "{\"tct\":";
-  json::write_json_string(tct, out);
-  out += ",\"grant_voucher\":";
-  if (voucher)
-    json::write_json_string(*voucher, out);
-  else
-    out += "null";
-  out += '}';
-  return out;
+  return write_tct_envelope(tct, voucher);
 }
 
 }  // namespace zelk

@@ -3,18 +3,6 @@
 #include <utility>
 
 namespace zelk {
-namespace {
-
-// A nested reader's result: the record, or a copy of the reader's error (the reader stays failed
-// so that an enclosing read stops too).
-template <typename T>
-std::expected<T, json::JsonError> read_one(json::Reader& reader) {
-  T out{};
-  if (!json::read_next(reader, out)) return std::unexpected(reader.error());
-  return out;
-}
-
-}  // namespace
 
 std::string_view identity_type_name(IdentityType type) {
   return json::Codec<IdentityType>::name_of(type);
@@ -25,19 +13,19 @@ std::expected<ManifestEnvelope, json::JsonError> decode_manifest_envelope(std::s
 }
 
 std::expected<Manifest, json::JsonError> decode_manifest(json::Reader& reader) {
-  return read_one<Manifest>(reader);
+  return json::read_one<Manifest>(reader);
 }
 
 std::expected<IdentityHint, json::JsonError> decode_identity_hint(json::Reader& reader) {
-  return read_one<IdentityHint>(reader);
+  return json::read_one<IdentityHint>(reader);
 }
 
 std::expected<ManifestPop, json::JsonError> decode_manifest_pop(json::Reader& reader) {
-  return read_one<ManifestPop>(reader);
+  return json::read_one<ManifestPop>(reader);
 }
 
 std::expected<IdentityType, json::JsonError> identity_type_from_str(json::Reader& reader) {
-  return read_one<IdentityType>(reader);
+  return json::read_one<IdentityType>(reader);
 }
 
 std::expected<Manifest, json::JsonError> manifest_from_value(const json::Value& value) {

@@ -19,9 +19,9 @@
 #include "python/runtime/binder.hpp"
 #include "python/runtime/convert.hpp"
 #include "python/runtime/entries.hpp"
-#include "python/tct_envelope.hpp"
 #include "tct/claims.hpp"
 #include "tct/mint.hpp"
+#include "tct/tct_envelope.hpp"
 #include "tct/verify.hpp"
 
 namespace zelk::py {

@@ -12,8 +12,8 @@
 #include "python/runtime/binder.hpp"
 #include "python/runtime/convert.hpp"
 #include "python/runtime/entries.hpp"
-#include "python/tct_envelope.hpp"
 #include "tct/renew.hpp"
+#include "tct/tct_envelope.hpp"
 
 namespace zelk::py {
 namespace {

@@ -8,6 +8,7 @@
 #include "crypto/keys.hpp"
 #include "formats/uuid.hpp"
 #include "python/runtime/entries.hpp"
+#include "python/runtime/error.hpp"
 #include "python/runtime/object.hpp"
 #include "session_bundle/bundle.hpp"
 #include "tct/revocation_check.hpp"
@@ -32,7 +33,21 @@ PyMethodDef& verify_session_bundle_function();
 
 // A revocation check that asks a Python callable about each token identifier. Only True, or a
 // numpy boolean that is true, means revoked; anything else, a raised exception included (it is
-// cleared), means not revoked. Holds one reference to the callable, released with the check.
-RevocationCheck python_revocation_check(BorrowedRef callable);
+// cleared), means not revoked. A PanicException out of the callable is no answer: it is kept for
+// take_panic, and the callable is not asked again. Holds one reference to the callable, released
+// with the last copy of the check.
+class PythonRevocationCheck {
+ public:
+  struct State;  // the reference, and a panic once one came out
+  explicit PythonRevocationCheck(BorrowedRef callable);
+  ~PythonRevocationCheck();
+  const RevocationCheck& check() const { return check_; }
+  // The PanicException the callable raised, if it did; the caller raises it.
+  std::optional<PyError> take_panic();
+
+ private:
+  std::shared_ptr<State> state_;
+  RevocationCheck check_;
+};
 
 }  // namespace zelk::py

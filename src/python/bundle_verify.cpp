@@ -39,6 +39,18 @@ class CallableRef {
   OwnedRef callable_;
 };
 
+}  // namespace
+
+// What the copies of one check share: the reference, and a PanicException that came out of the
+// callable. Once one has, the callable is not asked again and the call raises it at its end.
+struct PythonRevocationCheck::State {
+  explicit State(BorrowedRef callable) : callable(callable) {}
+  CallableRef callable;
+  std::optional<PyError> panic{};
+};
+
+namespace {
+
 // numpy's boolean scalar (bool_, named bool since numpy 2), found by name so that numpy need not
 // be imported. The limited API of 3.10 has no PyType_GetName: the type's attributes are read.
 bool is_numpy_bool(BorrowedRef type) {
@@ -47,42 +59,39 @@ bool is_numpy_bool(BorrowedRef type) {
   return name == "bool_" || name == "bool";
 }
 
+// A failed call into the caller's code answers false; a PanicException out of it is kept.
+bool refused(PythonRevocationCheck::State& state) {
+  PyError error = take_callback_error("revocation_check");
+  if (error.is_panic()) state.panic = std::move(error);
+  return false;
+}
+
 // True only for True itself, or a numpy boolean whose type's __bool__ answers True.
-bool answer_revokes(BorrowedRef result) {
+bool answer_revokes(PythonRevocationCheck::State& state, BorrowedRef result) {
   if (PyBool_Check(result.get())) return result.get() == Py_True;
   const BorrowedRef type(reinterpret_cast<PyObject*>(Py_TYPE(result.get())));
   if (!is_numpy_bool(type)) return false;
   OwnedRef dunder = OwnedRef::steal(PyObject_GetAttrString(type.get(), "__bool__"));
-  if (!dunder) {
-    PyErr_Clear();
-    return false;
-  }
+  if (!dunder) return refused(state);
   OwnedRef truth =
       OwnedRef::steal(PyObject_CallFunctionObjArgs(dunder.get(), result.get(), nullptr));
-  if (!truth) {
-    PyErr_Clear();
-    return false;
-  }
+  if (!truth) return refused(state);
   return PyBool_Check(truth.get()) && truth.get() == Py_True;
 }
 
-bool call_revocation_check(const CallableRef& callable, const Uuid& jti) {
+bool call_revocation_check(PythonRevocationCheck::State& state, const Uuid& jti) {
+  if (state.panic) return false;
   GilScope gil;
-  const std::string text = jti.to_string();
-  OwnedRef arg = OwnedRef::steal(
-      PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  auto arg = py_str(jti.to_string());
   if (!arg) {
-    PyErr_Clear();
+    state.panic = std::move(arg).error();
     return false;
   }
   // Not callable, or raising: the exception is dropped and the participant stays.
-  OwnedRef result =
-      OwnedRef::steal(PyObject_CallFunctionObjArgs(callable.get().get(), arg.get(), nullptr));
-  if (!result) {
-    PyErr_Clear();
-    return false;
-  }
-  return answer_revokes(result.borrow());
+  OwnedRef result = OwnedRef::steal(
+      PyObject_CallFunctionObjArgs(state.callable.get().get(), arg->get(), nullptr));
+  if (!result) return refused(state);
+  return answer_revokes(state, result.borrow());
 }
 
 Result<OwnedRef> verification_dict(const BundleVerification& verified) {
@@ -123,9 +132,12 @@ Result<OwnedRef> verify_session_bundle(Call call) {
   } else {
     ZELK_PY_TRY(now, system_now_secs());
   }
-  RevocationCheck check;
-  if (callable) check = python_revocation_check(*callable);
-  auto verified = verify_bundle(*bundle, *verifier, now, callable ? &check : nullptr);
+  std::optional<PythonRevocationCheck> check;
+  if (callable) check.emplace(*callable);
+  auto verified = verify_bundle(*bundle, *verifier, now, check ? &check->check() : nullptr);
+  if (check) {
+    if (std::optional<PyError> panic = check->take_panic()) return fail(std::move(*panic));
+  }
   if (!verified)
     return fail(
         PyError::runtime_error("bundle verification failed: " + verified.error().message()));
@@ -134,9 +146,16 @@ Result<OwnedRef> verify_session_bundle(Call call) {
 
 }  // namespace
 
-RevocationCheck python_revocation_check(BorrowedRef callable) {
-  auto held = std::make_shared<const CallableRef>(callable);
-  return [held](const Uuid& jti) { return call_revocation_check(*held, jti); };
+PythonRevocationCheck::PythonRevocationCheck(BorrowedRef callable)
+    : state_(std::make_shared<State>(callable)),
+      check_([state = state_](const Uuid& jti) { return call_revocation_check(*state, jti); }) {}
+
+PythonRevocationCheck::~PythonRevocationCheck() = default;
+
+std::optional<PyError> PythonRevocationCheck::take_panic() {
+  std::optional<PyError> panic = std::move(state_->panic);
+  state_->panic.reset();
+  return panic;
 }
 
 PyMethodDef& verify_session_bundle_function() {

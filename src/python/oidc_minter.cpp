@@ -11,22 +11,6 @@
 namespace zelk::py {
 namespace {
 
-// A PanicException out of the callable is not its failure: it is reported with its traceback
-// and travels on, so the handshake method ends with it too.
-PyError take_callable_error() {
-  PyObject* type = nullptr;
-  PyObject* value = nullptr;
-  PyObject* traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  if (type != nullptr && PyErr_GivenExceptionMatches(type, panic_exception_type().get()) != 0) {
-    PySys_WriteStderr("oidc_mint_jwt raised PanicException; the panic continues\n");
-    PyErr_Display(type, value, traceback);
-  }
-  PyErr_Restore(type, value, traceback);
-  return PyError::fetch();
-}
-
 // Calls the wrapped object with the nonce, on the caller's thread, with the interpreter lock.
 std::expected<std::string, std::string> call_oidc_mint_jwt(BorrowedRef callable,
                                                            std::string_view nonce,
@@ -41,7 +25,7 @@ std::expected<std::string, std::string> call_oidc_mint_jwt(BorrowedRef callable,
   OwnedRef result =
       args ? OwnedRef::steal(PyObject_Call(callable.get(), args.get(), nullptr)) : OwnedRef();
   if (!result) {
-    PyError error = take_callable_error();
+    PyError error = take_callback_error("oidc_mint_jwt");
     if (error.is_panic()) {
       panic = std::move(error);
       return std::unexpected(std::string("panic"));

@@ -6,18 +6,6 @@
 #include "formats/json/writer.hpp"
 
 namespace zelk {
-namespace {
-
-// A nested reader's result: the record, or a copy of the reader's error (the reader stays failed
-// so that an enclosing read stops too).
-template <typename T>
-std::expected<T, json::JsonError> read_one(json::Reader& reader) {
-  T out{};
-  if (!json::read_next(reader, out)) return std::unexpected(reader.error());
-  return out;
-}
-
-}  // namespace
 
 std::expected<SessionTrustBundle, json::JsonError> decode_session_bundle_envelope(
     std::string_view text) {
@@ -28,11 +16,11 @@ std::expected<SessionTrustBundle, json::JsonError> decode_session_bundle_envelop
 
 std::expected<SessionTrustBundle, json::JsonError> decode_session_trust_bundle(
     json::Reader& reader) {
-  return read_one<SessionTrustBundle>(reader);
+  return json::read_one<SessionTrustBundle>(reader);
 }
 
 std::expected<ParticipantEntry, json::JsonError> decode_participant_entry(json::Reader& reader) {
-  return read_one<ParticipantEntry>(reader);
+  return json::read_one<ParticipantEntry>(reader);
 }
 
 std::string encode_session_bundle_envelope(const SessionTrustBundle& bundle) {

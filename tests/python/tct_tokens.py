@@ -18,6 +18,17 @@ import zelk
 TCT_TYP = "zelk-tct+jwt"
 
 
+def within_one_second(fn):
+    """Runs fn(now) until the clock did not move past `now` meanwhile, so that boundaries at now
+    are tested exactly."""
+    for _ in range(20):
+        now = int(time.time())
+        result = fn(now)
+        if int(time.time()) == now:
+            return result
+    raise AssertionError("clock kept moving")
+
+
 def b64url(data):
     if isinstance(data, str):
         data = data.encode()

@@ -14,21 +14,11 @@ from cryptography.hazmat.primitives.asymmetric.utils import encode_dss_signature
 import zelk
 from delegation_tokens import (Parties, canonical, chain_hash, delegation_claims, payload_of,
                                sign_delegation, sign_voucher, voucher_claims)
-from tct_tokens import Key, b64url
+from tct_tokens import Key, b64url, within_one_second
 
 BUILD = "delegation build failed: "
 VERIFY = "delegation verification failed: "
 I64_MAX = 2**63 - 1
-
-
-def within_one_second(fn):
-    """Runs fn(now) until the clock did not move past `now` meanwhile."""
-    for _ in range(20):
-        now = int(time.time())
-        result = fn(now)
-        if int(time.time()) == now:
-            return result
-    pytest.fail("clock kept moving")
 
 
 def outcome(call):

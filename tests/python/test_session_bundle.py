@@ -313,7 +313,7 @@ class FakeNumpyBool:
         self.answer = answer
 
     def __bool__(self):
-        if isinstance(self.answer, Exception):
+        if isinstance(self.answer, BaseException):
             raise self.answer
         return self.answer
 
@@ -412,6 +412,48 @@ def test_callable_reference_is_released_and_may_reenter(coordinator, members):
         zelk.verify_session_bundle(text, alice.aid, body(text)["expires_at"] + 1, reenter)
     assert inner == ["clear"]
     assert sys.getrefcount(reenter) == baseline
+
+
+def panic_exception_type():
+    class Broken(set):
+        def __iter__(self):
+            raise KeyError("boom")
+
+    with pytest.raises(BaseException) as info:
+        zelk.verify_delegation("x.y.z", "aid:x", revoked_jtis=Broken())
+    assert type(info.value).__name__ == "PanicException"
+    return type(info.value)
+
+
+def test_a_panic_in_the_callable_propagates(coordinator, members, capfd):
+    panic = panic_exception_type()
+    keys = members[:3]
+    text = bundle_for(coordinator, keys)
+    seen = []
+
+    def panicking(jti):
+        seen.append(jti)
+        if len(seen) == 2:
+            raise panic("deep trouble")
+        return False
+
+    with pytest.raises(panic) as info:
+        zelk.verify_session_bundle(text, keys[0].aid, NOW, panicking)
+    assert info.value.args == ("deep trouble",)
+    # The panic ends the walk: the callable is asked about no later participant.
+    assert len(seen) == 2
+    err = capfd.readouterr().err
+    assert "revocation_check raised PanicException" in err and "deep trouble" in err
+
+
+def test_a_panic_out_of_a_numpy_boolean_propagates(coordinator, members, capfd):
+    panic = panic_exception_type()
+    alice = members[0]
+    text = bundle_for(coordinator, [alice])
+    with pytest.raises(panic) as info:
+        zelk.verify_session_bundle(text, alice.aid, NOW, lambda jti: FakeNumpyBool(panic("odd")))
+    assert info.value.args == ("odd",)
+    assert "revocation_check raised PanicException" in capfd.readouterr().err
 
 
 def test_argument_refusals(coordinator, members):

@@ -3,13 +3,12 @@
 import json
 import re
 import sys
-import time
 import uuid
 
 import pytest
 
 import zelk
-from tct_tokens import Key, b64url, claims_for, mint, sign_token
+from tct_tokens import Key, b64url, claims_for, mint, sign_token, within_one_second
 
 PREFIX = "TCT verification failed: "
 CLAIM_NAMES = "`ver`, `jti`, `iss`, `sub`, `aud`, `iat`, `exp`, `grants`, `cnf`, `ext`"
@@ -25,17 +24,6 @@ def me():
     key = Key()
     key.zelk = key.agent()
     return key
-
-
-def within_one_second(fn):
-    """Runs fn(now) until the clock did not move past `now` meanwhile, so that boundaries at now
-    are tested exactly."""
-    for _ in range(20):
-        now = int(time.time())
-        result = fn(now)
-        if int(time.time()) == now:
-            return result
-    pytest.fail("clock kept moving")
 
 
 def outcome(call):

@@ -398,6 +398,15 @@ bool read_next(Reader& reader, T& out) {
   return Codec<T>::read(reader, out);
 }
 
+// One value of type T from a nested reader: the value, or a copy of the reader's error (the
+// reader stays failed so that an enclosing read stops too).
+template <typename T>
+std::expected<T, JsonError> read_one(Reader& reader) {
+  T out{};
+  if (!Codec<T>::read(reader, out)) return std::unexpected(reader.error());
+  return out;
+}
+
 // The whole text must be one value of type T, with optional whitespace around it.
 template <typename T>
 std::expected<T, JsonError> read_json(std::string_view text) {

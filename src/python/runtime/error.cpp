@@ -60,6 +60,22 @@ PyError PyError::panic(std::string_view message, std::source_location where) {
   return error;
 }
 
+PyError take_callback_error(std::string_view callable_name) {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (type != nullptr && PyErr_GivenExceptionMatches(type, panic_exception_type().get()) != 0) {
+    const std::string notice =
+        std::string(callable_name) + " raised PanicException; the panic continues\n";
+    PySys_WriteStderr("%s", notice.c_str());
+    PyErr_Display(type, value, traceback);
+  }
+  PyErr_Restore(type, value, traceback);
+  return PyError::fetch();
+}
+
 bool PyError::is_panic() const {
   if (form_ == Form::Panic) return true;
   PyObject* panic_type = g_panic_type.peek();

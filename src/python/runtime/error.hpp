@@ -76,6 +76,11 @@ std::string qualname_of_type(PyObject* type);
 // The PanicException class, made once per process on first need.
 BorrowedRef panic_exception_type();
 
+// Takes the exception that a caller's callable (named `callable_name`) just raised. A
+// PanicException is no failure of the callable: its notice and traceback go to standard error
+// and the returned error is_panic(), for the caller to pass on whatever it does with failures.
+PyError take_callback_error(std::string_view callable_name);
+
 // Reports a Python failure that cannot be raised (the result-object case) and panics.
 PyError null_result_panic(std::source_location where = std::source_location::current());
 

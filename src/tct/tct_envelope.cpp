@@ -1,8 +1,8 @@
-#include "python/tct_envelope.hpp"
+#include "tct/tct_envelope.hpp"
 
 #include "formats/json/writer.hpp"
 
-namespace zelk::py {
+namespace zelk {
 
 std::string write_tct_envelope(std::string_view tct,
                                std::optional<std::string_view> grant_voucher) {
@@ -19,4 +19,4 @@ std::string write_tct_envelope(std::string_view tct,
   return out;
 }
 
-}  // namespace zelk::py
+}  // namespace zelk
