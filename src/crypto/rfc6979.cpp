@@ -23,15 +23,12 @@ EVP_MAC* hmac() {
   return mac;
 }
 
-// One HMAC-SHA-256 context, rekeyed for every step of the generator.
+// One HMAC-SHA-256 context, rekeyed for every step of the generator. Each is copied from one
+// prepared with the digest, so that no call looks the digest up again.
 class Hmac {
  public:
-  Hmac() : ctx_(EVP_MAC_CTX_new(hmac())) {
-    char digest[] = "SHA256";
-    const OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_END};
-    if (!ctx_ || EVP_MAC_CTX_set_params(ctx_.get(), params) != 1)
-      invariant_failure("HMAC set-up failed");
+  Hmac() : ctx_(EVP_MAC_CTX_dup(prepared())) {
+    if (!ctx_) invariant_failure("out of memory");
   }
 
   // out = HMAC(key, concatenation of parts); out may alias the key or a part.
@@ -46,6 +43,19 @@ class Hmac {
   }
 
  private:
+  static const EVP_MAC_CTX* prepared() {
+    static EVP_MAC_CTX* const ctx = [] {
+      EVP_MAC_CTX* made = EVP_MAC_CTX_new(hmac());
+      char digest[] = "SHA256";
+      const OSSL_PARAM params[] = {
+          OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_END};
+      if (made == nullptr || EVP_MAC_CTX_set_params(made, params) != 1)
+        invariant_failure("HMAC set-up failed");
+      return made;
+    }();
+    return ctx;
+  }
+
   ossl::UniquePtr<EVP_MAC_CTX> ctx_;
 };
 

@@ -76,8 +76,9 @@ bool mul_mod_order(BIGNUM* r, const BIGNUM* a, const BIGNUM* c, BN_MONT_CTX* mon
 
 // ECDSA over P-256 with the RFC 6979 nonce: r = x(k·G) mod n and s = k^-1·(e + r·d) mod n, where
 // e is the digest reduced mod n. The point multiplication is OpenSSL's constant-time one for the
-// generator; the scalar steps run blinded by a random b, as s = (k·b)^-1 · (b·e + b·r·d), so that
-// the one inversion and the multiplications see values independent of k and d.
+// generator; the scalar steps run blinded by a random b, as s = (k·b)^-1 · (b·e + b·r·d). The
+// multiplications are Montgomery ones of fixed length; the one inversion sees only k·b, which is
+// uniform and independent of k, so its faster variable-time algorithm reveals nothing of k.
 void p256_sign(std::span<const std::uint8_t, 32> scalar, const Sha256Digest& digest,
                Signature64& sig) {
   const EC_GROUP* group = openssl_p256();
@@ -95,8 +96,10 @@ void p256_sign(std::span<const std::uint8_t, 32> scalar, const Sha256Digest& dig
   BIGNUM* r = BN_CTX_get(ctx.get());
   BIGNUM* s = BN_CTX_get(ctx.get());
   BIGNUM* t = BN_CTX_get(ctx.get());
-  if (t == nullptr) invariant_failure("out of memory");
+  BIGNUM* u = BN_CTX_get(ctx.get());
+  if (u == nullptr) invariant_failure("out of memory");
   for (BIGNUM* secret : {k, d, b, s, t}) BN_set_flags(secret, BN_FLG_CONSTTIME);
+  // u holds k·b and is left without the flag, which would choose the slower inversion.
 
   std::array<std::uint8_t, 32> nonce = crypto_detail::rfc6979_p256_nonce(scalar, digest);
   const bool loaded = BN_bin2bn(nonce.data(), 32, k) != nullptr &&
@@ -112,8 +115,8 @@ void p256_sign(std::span<const std::uint8_t, 32> scalar, const Sha256Digest& dig
       mul_mod_order(s, b, d, mont, ctx.get()) && mul_mod_order(s, s, r, mont, ctx.get()) &&
       mul_mod_order(t, b, e, mont, ctx.get()) && BN_mod_add_quick(s, s, t, order) == 1 &&
       // s = (k·b)^-1 · s
-      mul_mod_order(t, k, b, mont, ctx.get()) &&
-      BN_mod_inverse(t, t, order, ctx.get()) != nullptr && mul_mod_order(s, s, t, mont, ctx.get());
+      mul_mod_order(u, k, b, mont, ctx.get()) &&
+      BN_mod_inverse(u, u, order, ctx.get()) != nullptr && mul_mod_order(s, s, u, mont, ctx.get());
   // A zero r or s has negligible probability and would mean a fault.
   if (!ok || BN_is_zero(r) || BN_is_zero(s) || BN_bn2binpad(r, sig.data(), 32) != 32 ||
       BN_bn2binpad(s, sig.data() + 32, 32) != 32)
