@@ -5,6 +5,7 @@
 #include <openssl/params.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "crypto/invariant.hpp"
@@ -78,8 +79,9 @@ bool p256_scalar_in_range(std::span<const std::uint8_t, 32> be) {
   return (nonzero & below) == 1;
 }
 
-std::array<std::uint8_t, 32> rfc6979_p256_nonce(std::span<const std::uint8_t, 32> scalar,
-                                                std::span<const std::uint8_t, 32> digest) {
+void rfc6979_p256_nonce(std::span<const std::uint8_t, 32> scalar,
+                        std::span<const std::uint8_t, 32> digest,
+                        std::span<std::uint8_t, 32> nonce) {
   static constexpr std::uint8_t kZero[] = {0x00};
   static constexpr std::uint8_t kOne[] = {0x01};
   Hmac hmac;
@@ -97,8 +99,9 @@ std::array<std::uint8_t, 32> rfc6979_p256_nonce(std::span<const std::uint8_t, 32
     hmac.mac(key, {v, kZero}, key);
     hmac.mac(key, {v}, v);
   }
+  std::copy(v.begin(), v.end(), nonce.begin());
   sodium_memzero(key.data(), key.size());
-  return v;
+  sodium_memzero(v.data(), v.size());
 }
 
 }  // namespace zelk::crypto_detail

@@ -10,9 +10,10 @@ namespace zelk::crypto_detail {
 // with the private scalar and the message digest that lies in 1..n-1. The digest's 32 bytes seed
 // the generator as they stand, as Botan 2 gives them to it (RFC 6979 reduces a digest above n
 // first, which the two only tell apart with probability 2^-32); keys made before keep signing the
-// same bytes. The caller wipes the result.
-std::array<std::uint8_t, 32> rfc6979_p256_nonce(std::span<const std::uint8_t, 32> scalar,
-                                                std::span<const std::uint8_t, 32> digest);
+// same bytes. Written to `nonce`, which the caller wipes.
+void rfc6979_p256_nonce(std::span<const std::uint8_t, 32> scalar,
+                        std::span<const std::uint8_t, 32> digest,
+                        std::span<std::uint8_t, 32> nonce);
 
 // 0 < value < n, decided without branching on the value's bytes.
 bool p256_scalar_in_range(std::span<const std::uint8_t, 32> be);

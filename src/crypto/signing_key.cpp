@@ -101,7 +101,8 @@ void p256_sign(std::span<const std::uint8_t, 32> scalar, const Sha256Digest& dig
   for (BIGNUM* secret : {k, d, b, s, t}) BN_set_flags(secret, BN_FLG_CONSTTIME);
   // u holds k·b and is left without the flag, which would choose the slower inversion.
 
-  std::array<std::uint8_t, 32> nonce = crypto_detail::rfc6979_p256_nonce(scalar, digest);
+  std::array<std::uint8_t, 32> nonce{};
+  crypto_detail::rfc6979_p256_nonce(scalar, digest, nonce);
   const bool loaded = BN_bin2bn(nonce.data(), 32, k) != nullptr &&
                       BN_bin2bn(scalar.data(), 32, d) != nullptr &&
                       BN_bin2bn(digest.data(), 32, e) != nullptr;

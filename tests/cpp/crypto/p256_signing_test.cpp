@@ -96,8 +96,11 @@ TEST(P256Signing, NonceMatchesBotanForEveryDigest) {
   std::vector<Scalar> digests = {crypto_detail::kP256Order, above_order, all_ones, Scalar{}};
   for (int i = 0; i < 20; ++i) digests.push_back(sha256(std::to_string(i)));
   const Scalar scalar = random_scalar(rng);
-  for (const Scalar& digest : digests)
-    EXPECT_EQ(crypto_detail::rfc6979_p256_nonce(scalar, digest), botan_nonce(scalar, digest));
+  for (const Scalar& digest : digests) {
+    Scalar nonce{};
+    crypto_detail::rfc6979_p256_nonce(scalar, digest, nonce);
+    EXPECT_EQ(nonce, botan_nonce(scalar, digest));
+  }
 }
 
 }  // namespace
