@@ -139,6 +139,10 @@ def operations(s):
         "build_manifest P-256 (two signatures)": (
             lambda: s.p256_agent.build_manifest(*MANIFEST_ARGS, **MANIFEST_KWARGS),
             ossl_two_signatures, "2 OpenSSL ECDSA signs", None),
+        # One signature over a small body, with the module's own framing around it.
+        "sign_revocation_list P-256, empty (one signature)": (
+            lambda: s.p256_agent.sign_revocation_list([]),
+            lambda: s.ossl_key.sign(s.manifest_body, s.ecdsa), "1 OpenSSL ECDSA sign", 1.5),
         "generate(\"p256\")": (
             lambda: zelk.ZelkAgent.generate("p256"),
             lambda: ec.generate_private_key(ec.SECP256R1()), "OpenSSL EC keygen", 1.3),

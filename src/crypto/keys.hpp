@@ -124,7 +124,6 @@ class SigningKey {
   ByteView public_key() const { return public_.bytes(); }
 
  private:
-  struct P256State;
   SigningKey(KeySuite suite, Aid aid, VerifyingKey pub);
   void wipe() noexcept;
 
@@ -133,7 +132,6 @@ class SigningKey {
   KeySuite suite_;
   std::array<std::uint8_t, 64> ed25519_secret_{};  // private key followed by public key
   std::array<std::uint8_t, 32> p256_scalar_{};
-  std::unique_ptr<P256State> p256_;
   Aid aid_;
   VerifyingKey public_;
 };

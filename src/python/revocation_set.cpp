@@ -24,7 +24,8 @@ bool is_exact_set(BorrowedRef value) {
 
 // One pass in iteration order: every element must be a str whose UTF-8 CPython can give (it is
 // kept in the object itself, so nothing is copied). With `keep`, each element and its text are
-// kept; otherwise only whether every element was an exact str is reported.
+// kept; otherwise only whether every element is an exact str with UTF-8 is reported, and the
+// pass stops at the first that is not, leaving its refusal to the full pass.
 Result<bool> read_elements(BorrowedRef value, bool frozen, bool keep, std::vector<OwnedRef>& items,
                            std::vector<std::string_view>& texts) {
   if (keep) {
@@ -47,6 +48,25 @@ Result<bool> read_elements(BorrowedRef value, bool frozen, bool keep, std::vecto
   if (is_exact_set(value))
     if (void* slot = PyType_GetSlot(Py_TYPE(iter.get()), Py_tp_iternext))
       next = reinterpret_cast<IterNext>(slot);
+  if (!keep) {
+    // The common case, checked with nothing kept: every element an exact str with UTF-8. At the
+    // first other element this pass gives up, and the full pass reads again from the start (no
+    // Python code runs while an exact set is iterated, so both passes see the same elements).
+    while (PyObject* obj = next(iter.get())) {
+      Py_ssize_t size = 0;
+      const bool plain =
+          Py_IS_TYPE(obj, &PyUnicode_Type) && PyUnicode_AsUTF8AndSize(obj, &size) != nullptr;
+      Py_DECREF(obj);
+      if (!plain) [[unlikely]] {
+        PyErr_Clear();
+        return false;
+      }
+    }
+    if (PyErr_Occurred() != nullptr)
+      return fail(iteration_panic(frozen ? "frozenset iteration should be infallible"
+                                         : "set iteration should be infallible"));
+    return true;
+  }
   bool all_exact = true;
   while (OwnedRef item = OwnedRef::steal(next(iter.get()))) {
     // A refusal is reported by to_text, so it reads exactly as for any other str argument.

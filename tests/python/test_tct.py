@@ -337,6 +337,26 @@ def test_exact_set_elements_are_checked_in_iteration_order(issuer, me, cached, k
 
 
 @pytest.mark.parametrize("cached", [False, True])
+@pytest.mark.parametrize("kind", [set, frozenset])
+def test_exact_set_with_one_odd_element_among_many(issuer, me, cached, kind):
+    # Plain str elements are checked in one pass; whatever else comes, wherever it comes in
+    # the iteration, is read as in any other set.
+    class S(str):
+        pass
+
+    jti = str(uuid.uuid4())
+    check = checker(me, mint(issuer, me.aid, jti=jti), cached)
+    plain = {f"{i:08x}-0000-4000-8000-{i:012x}" for i in range(2_000)}
+    assert is_revoked(check(kind(plain | {S(jti)})))
+    assert not is_revoked(check(kind(plain | {S("x")})))
+    assert is_revoked(check(kind(plain | {"\u00e9", jti})))
+    for odd, exc in ((7, TypeError), ("\udfff", UnicodeEncodeError)):
+        refused = check(kind(plain | {odd}))
+        assert type(refused) is exc
+        assert refused.__notes__ == ["while processing 'revoked_jtis'"]
+
+
+@pytest.mark.parametrize("cached", [False, True])
 def test_revoked_set_keeps_elements_its_iterator_made(issuer, me, cached):
     jti = str(uuid.uuid4())
 
