@@ -35,6 +35,8 @@ namespace crypto_detail {
 VerifyingKey ed25519_key_from_derived(std::span<const std::uint8_t, 32> key32);
 VerifyingKey p256_key_from_derived(std::span<const std::uint8_t, 33> compressed,
                                    std::span<const std::uint8_t, 65> uncompressed);
+// 0 < value < n for a big-endian P-256 scalar, decided without branching on the value's bytes.
+bool p256_scalar_in_range(std::span<const std::uint8_t, 32> be);
 }  // namespace crypto_detail
 
 // A public key: an Ed25519 curve point (small-order points included; strict verification refuses
@@ -124,6 +126,7 @@ class SigningKey {
   ByteView public_key() const { return public_.bytes(); }
 
  private:
+  struct P256State;
   SigningKey(KeySuite suite, Aid aid, VerifyingKey pub);
   void wipe() noexcept;
 
@@ -132,6 +135,7 @@ class SigningKey {
   KeySuite suite_;
   std::array<std::uint8_t, 64> ed25519_secret_{};  // private key followed by public key
   std::array<std::uint8_t, 32> p256_scalar_{};
+  std::unique_ptr<P256State> p256_;  // P-256 only: the prepared nonce generator
   Aid aid_;
   VerifyingKey public_;
 };

@@ -1,21 +1,148 @@
+#include <botan/bigint.h>
+#include <botan/mem_ops.h>
+#include <botan/rfc6979.h>
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/obj_mac.h>
 #include <sodium.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 
 #include "crypto/invariant.hpp"
 #include "crypto/keys.hpp"
 #include "crypto/openssl_ptr.hpp"
-#include "crypto/rfc6979.hpp"
+#include "crypto/p256_curve.hpp"
 #include "crypto/sha256.hpp"
 #include "crypto/sodium_init.hpp"
 
 namespace zelk {
-namespace {
 
 using crypto_detail::invariant_failure;
+
+// The RFC 6979 nonce comes from Botan's generator for HMAC-SHA-256, prepared once per key (the
+// private scalar is absorbed when it is made) and reused; the mutex makes a shared const key safe
+// to sign with from several threads. Botan holds its copy of the scalar in secure memory.
+struct SigningKey::P256State {
+  // A new state, tracked until destroy(); Botan's secure-memory pool outlives every such state.
+  static P256State* create(std::span<const std::uint8_t, 32> scalar);
+  // Releases the state unless exit has already released it.
+  static void destroy(P256State* state) noexcept;
+  static bool released_at_exit();
+
+  explicit P256State(std::span<const std::uint8_t, 32> scalar)
+      : order(crypto_detail::kP256Order.data(), crypto_detail::kP256Order.size()),
+        nonces("SHA-256", order, Botan::BigInt(scalar.data(), scalar.size())) {}
+
+  // The nonce for a digest, written to `nonce`, which the caller wipes. The digest's 32 bytes go
+  // to the generator as they stand, unreduced, as Botan's own ECDSA signer gives them to it.
+  void nonce_for(const Sha256Digest& digest, std::span<std::uint8_t, 32> nonce) {
+    message.binary_decode(digest.data(), digest.size());
+    nonces.nonce_for(message).binary_encode(nonce.data(), nonce.size());
+  }
+
+  std::mutex mutex;
+  const Botan::BigInt order;  // the generator keeps a reference to it
+  Botan::RFC6979_Nonce_Generator nonces;
+  Botan::BigInt message;
+
+ private:
+  struct Live;
+  P256State* prev_ = nullptr;
+  P256State* next_ = nullptr;
+};
+
+namespace {
+
+// Set once the live states are released at exit; trivially destructible, so it stays readable.
+std::atomic<bool> p256_states_released{false};
+
+}  // namespace
+
+// Botan unmaps its secure-memory pool at exit, and a key in static storage may be destroyed after
+// that (its holder having been registered before the pool existed). Every Botan state is therefore
+// listed here, and this list, made after the pool, is destroyed before it, taking the states that
+// are still alive with it; keys destroyed later find nothing left to release.
+struct SigningKey::P256State::Live {
+  Live() { Botan::initialize_allocator(); }
+  ~Live() {
+    const std::lock_guard lock(mutex);
+    p256_states_released.store(true);
+    while (head != nullptr) {
+      P256State* state = head;
+      head = state->next_;
+      delete state;
+    }
+  }
+
+  static Live& instance() {
+    static Live live;
+    return live;
+  }
+
+  std::mutex mutex;
+  P256State* head = nullptr;
+};
+
+SigningKey::P256State* SigningKey::P256State::create(std::span<const std::uint8_t, 32> scalar) {
+  if (p256_states_released.load()) invariant_failure("P-256 key made during exit");
+  Live& live = Live::instance();
+  P256State* state = nullptr;
+  try {
+    state = new P256State(scalar);
+  } catch (const std::exception&) {
+    invariant_failure("P-256 key construction failed");
+  }
+  const std::lock_guard lock(live.mutex);
+  state->next_ = live.head;
+  if (live.head != nullptr) live.head->prev_ = state;
+  live.head = state;
+  return state;
+}
+
+void SigningKey::P256State::destroy(P256State* state) noexcept {
+  if (state == nullptr || p256_states_released.load()) return;
+  Live& live = Live::instance();
+  {
+    const std::lock_guard lock(live.mutex);
+    if (p256_states_released.load()) return;
+    (state->prev_ != nullptr ? state->prev_->next_ : live.head) = state->next_;
+    if (state->next_ != nullptr) state->next_->prev_ = state->prev_;
+  }
+  delete state;
+}
+
+bool SigningKey::P256State::released_at_exit() {
+  return p256_states_released.load();
+}
+
+namespace crypto_detail {
+
+namespace {
+
+// The big-endian order reversed once for sodium_compare, which reads little-endian numbers.
+constexpr std::array<std::uint8_t, 32> kOrderLittleEndian = [] {
+  std::array<std::uint8_t, 32> le{};
+  for (std::size_t i = 0; i < 32; ++i) le[i] = kP256Order[31 - i];
+  return le;
+}();
+
+}  // namespace
+
+bool p256_scalar_in_range(std::span<const std::uint8_t, 32> be) {
+  std::array<std::uint8_t, 32> le{};
+  for (std::size_t i = 0; i < 32; ++i) le[i] = be[31 - i];
+  const int nonzero = 1 - sodium_is_zero(le.data(), le.size());
+  // sodium_compare gives -1, 0 or 1; the sign bit alone says "below".
+  const int below = (sodium_compare(le.data(), kOrderLittleEndian.data(), le.size()) >> 8) & 1;
+  sodium_memzero(le.data(), le.size());
+  return (nonzero & below) == 1;
+}
+
+}  // namespace crypto_detail
+
+namespace {
 
 const EC_GROUP* openssl_p256() {
   static EC_GROUP* const group =
@@ -79,8 +206,8 @@ bool mul_mod_order(BIGNUM* r, const BIGNUM* a, const BIGNUM* c, BN_MONT_CTX* mon
 // generator; the scalar steps run blinded by a random b, as s = (k·b)^-1 · (b·e + b·r·d). The
 // multiplications are Montgomery ones of fixed length; the one inversion sees only k·b, which is
 // uniform and independent of k, so its faster variable-time algorithm reveals nothing of k.
-void p256_sign(std::span<const std::uint8_t, 32> scalar, const Sha256Digest& digest,
-               Signature64& sig) {
+void p256_sign(std::span<const std::uint8_t, 32> scalar, std::span<const std::uint8_t, 32> nonce,
+               const Sha256Digest& digest, Signature64& sig) {
   const EC_GROUP* group = openssl_p256();
   const BIGNUM* order = EC_GROUP_get0_order(group);
   BN_MONT_CTX* mont = EC_GROUP_get_mont_data(group);
@@ -101,12 +228,9 @@ void p256_sign(std::span<const std::uint8_t, 32> scalar, const Sha256Digest& dig
   for (BIGNUM* secret : {k, d, b, s, t}) BN_set_flags(secret, BN_FLG_CONSTTIME);
   // u holds k·b and is left without the flag, which would choose the slower inversion.
 
-  std::array<std::uint8_t, 32> nonce{};
-  crypto_detail::rfc6979_p256_nonce(scalar, digest, nonce);
   const bool loaded = BN_bin2bn(nonce.data(), 32, k) != nullptr &&
                       BN_bin2bn(scalar.data(), 32, d) != nullptr &&
                       BN_bin2bn(digest.data(), 32, e) != nullptr;
-  sodium_memzero(nonce.data(), nonce.size());
   random_blind(b, order, ctx.get());
   const bool ok =
       loaded && EC_POINT_mul(group, point.get(), k, nullptr, nullptr, ctx.get()) == 1 &&
@@ -134,6 +258,7 @@ SigningKey::SigningKey(SigningKey&& other) noexcept
     : suite_(other.suite_),
       ed25519_secret_(other.ed25519_secret_),
       p256_scalar_(other.p256_scalar_),
+      p256_(std::move(other.p256_)),
       aid_(std::move(other.aid_)),
       public_(std::move(other.public_)) {
   other.wipe();
@@ -149,6 +274,7 @@ void SigningKey::wipe() noexcept {
   sodium_memzero(p256_scalar_.data(), p256_scalar_.size());
   volatile std::uint8_t* last = &p256_scalar_[31];
   *last = 1;
+  P256State::destroy(p256_.release());
 }
 
 SigningKey SigningKey::ed25519_from_seed(std::span<const std::uint8_t, 32> seed) {
@@ -174,6 +300,7 @@ std::expected<SigningKey, CryptoError> SigningKey::p256_from_scalar(
   const P256Point point = p256_public_point(scalar);
   SigningKey key(KeySuite::P256, own_aid(aid_from_p256_key(point.compressed)),
                  crypto_detail::p256_key_from_derived(point.compressed, point.uncompressed));
+  key.p256_.reset(P256State::create(scalar));
   std::copy(scalar.begin(), scalar.end(), key.p256_scalar_.begin());
   return key;
 }
@@ -214,7 +341,21 @@ Signature64 sign_bytes(const SigningKey& key, ByteView message) {
       invariant_failure("signature operation failed");
     return sig;
   }
-  p256_sign(key.p256_scalar_, sha256(message), sig);
+  if (!key.p256_ || SigningKey::P256State::released_at_exit())
+    invariant_failure("signing with a released key");
+  SigningKey::P256State& state = *key.p256_;
+  const Sha256Digest digest = sha256(message);
+  std::array<std::uint8_t, 32> nonce{};
+  {
+    const std::lock_guard lock(state.mutex);
+    try {
+      state.nonce_for(digest, nonce);
+    } catch (const std::exception&) {
+      invariant_failure("signature operation failed");
+    }
+  }
+  p256_sign(key.p256_scalar_, nonce, digest, sig);
+  sodium_memzero(nonce.data(), nonce.size());
   return sig;
 }
 

@@ -4,7 +4,6 @@
 #include <botan/ec_group.h>
 #include <botan/ecdsa.h>
 #include <botan/pubkey.h>
-#include <botan/rfc6979.h>
 #include <botan/system_rng.h>
 #include <gtest/gtest.h>
 
@@ -15,7 +14,6 @@
 
 #include "crypto/keys.hpp"
 #include "crypto/p256_curve.hpp"
-#include "crypto/rfc6979.hpp"
 #include "crypto/sha256.hpp"
 #include "formats/bytes.hpp"
 
@@ -34,16 +32,6 @@ Signature64 botan_sign(const Scalar& scalar, ByteView message) {
   Signature64 sig{};
   std::copy(out.begin(), out.end(), sig.begin());
   return sig;
-}
-
-Scalar botan_nonce(const Scalar& scalar, const Scalar& digest) {
-  const Botan::BigInt order(crypto_detail::kP256Order.data(), crypto_detail::kP256Order.size());
-  const Botan::BigInt k =
-      Botan::generate_rfc6979_nonce(Botan::BigInt(scalar.data(), scalar.size()), order,
-                                    Botan::BigInt(digest.data(), digest.size()), "SHA-256");
-  Scalar out{};
-  k.binary_encode(out.data(), out.size());
-  return out;
 }
 
 Scalar random_scalar(std::mt19937_64& rng) {
@@ -83,23 +71,6 @@ TEST(P256Signing, ScalarsAtTheEdgesOfTheRange) {
     for (const char* message : {"", "sample", "a longer message over several hash blocks ....."})
       EXPECT_EQ(sign_bytes(key, as_bytes(message)), botan_sign(scalar, as_bytes(message)))
           << message;
-  }
-}
-
-// A digest at or above n is fed to the nonce generator as its 32 bytes, as before.
-TEST(P256Signing, NonceMatchesBotanForEveryDigest) {
-  std::mt19937_64 rng(6979);
-  Scalar above_order = crypto_detail::kP256Order;
-  above_order[31] += 1;
-  Scalar all_ones;
-  all_ones.fill(0xFF);
-  std::vector<Scalar> digests = {crypto_detail::kP256Order, above_order, all_ones, Scalar{}};
-  for (int i = 0; i < 20; ++i) digests.push_back(sha256(std::to_string(i)));
-  const Scalar scalar = random_scalar(rng);
-  for (const Scalar& digest : digests) {
-    Scalar nonce{};
-    crypto_detail::rfc6979_p256_nonce(scalar, digest, nonce);
-    EXPECT_EQ(nonce, botan_nonce(scalar, digest));
   }
 }
 
