@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench_util.hpp"
 #include "crypto/keys.hpp"
 #include "crypto/sha256.hpp"
 #include "crypto/signature_text.hpp"
@@ -26,12 +27,7 @@ std::array<std::uint8_t, 32> seed() {
   return s;
 }
 
-void require(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "benchmark setup failed: %s\n", what);
-    std::abort();
-  }
-}
+using zelk::bench::require;
 
 const zelk::Sha256Digest kDigest = zelk::sha256(std::string_view("benchmark signing input"));
 
@@ -87,36 +83,8 @@ void BM_P256VerifyRawOpenSsl(benchmark::State& state) {
   const std::string message = "header.payload";
   const zelk::Signature64 sig = zelk::sign_bytes(key, zelk::as_bytes(message));
 
-  const zelk::ByteView point = key.verifying_key().p256_uncompressed();
-  char group[] = "prime256v1";
-  OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("group", group, 0),
-                         OSSL_PARAM_construct_octet_string(
-                             "pub", const_cast<std::uint8_t*>(point.data()), point.size()),
-                         OSSL_PARAM_construct_end()};
-  EVP_PKEY_CTX* fctx = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
-  EVP_PKEY* pkey = nullptr;
-  require(fctx && EVP_PKEY_fromdata_init(fctx) == 1 &&
-              EVP_PKEY_fromdata(fctx, &pkey, EVP_PKEY_PUBLIC_KEY, params) == 1,
-          "EVP_PKEY_fromdata");
-  EVP_PKEY_CTX_free(fctx);
-
-  ECDSA_SIG* esig = ECDSA_SIG_new();
-  ECDSA_SIG_set0(esig, BN_bin2bn(sig.data(), 32, nullptr), BN_bin2bn(sig.data() + 32, 32, nullptr));
-  unsigned char* der = nullptr;
-  const int der_len = i2d_ECDSA_SIG(esig, &der);
-  ECDSA_SIG_free(esig);
-  require(der_len > 0, "i2d_ECDSA_SIG");
-
-  for (auto _ : state) {
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    int r = EVP_DigestVerifyInit_ex(ctx, nullptr, "SHA256", nullptr, nullptr, pkey, nullptr);
-    r &= EVP_DigestVerify(ctx, der, static_cast<std::size_t>(der_len),
-                          reinterpret_cast<const unsigned char*>(message.data()), message.size());
-    EVP_MD_CTX_free(ctx);
-    benchmark::DoNotOptimize(r);
-  }
-  OPENSSL_free(der);
-  EVP_PKEY_free(pkey);
+  const zelk::bench::RawEs256Verifier raw(key.verifying_key().p256_uncompressed(), sig);
+  for (auto _ : state) benchmark::DoNotOptimize(raw.verify(message));
 }
 BENCHMARK(BM_P256VerifyRawOpenSsl);
 

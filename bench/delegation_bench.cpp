@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.hpp"
 #include "delegation/claims.hpp"
 #include "delegation/verify.hpp"
 #include "formats/base64url.hpp"
@@ -26,12 +27,7 @@ SigningKey key(std::uint8_t byte) {
   return SigningKey::ed25519_from_seed(seed);
 }
 
-void require(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "benchmark setup failed: %s\n", what);
-    std::abort();
-  }
-}
+using zelk::bench::require;
 
 struct Chain {
   SigningKey grantor = key(1), alice = key(2), bob = key(3), carol = key(4);

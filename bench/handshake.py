@@ -16,13 +16,13 @@ import json
 import os
 import pathlib
 import sys
-import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 if os.environ.get("ZELK_PYTHONPATH"):
     sys.path.insert(0, os.environ["ZELK_PYTHONPATH"])
 sys.path.append(str(ROOT / "build" / "python"))
 
+import timing  # noqa: E402
 import zelk  # noqa: E402
 
 REPEATS = 9
@@ -31,24 +31,7 @@ ENDPOINT = "https://agent.example/zelk/handshake/hello"
 
 
 def per_call(fn, min_time=0.3):
-    """Seconds per call: the best of REPEATS runs, each of enough calls to last min_time."""
-    n = 1
-    while True:
-        start = time.perf_counter()
-        for _ in range(n):
-            fn()
-        elapsed = time.perf_counter() - start
-        if elapsed >= min_time / 4:
-            break
-        n *= 2
-    n = max(1, int(n * min_time / elapsed))
-    best = float("inf")
-    for _ in range(REPEATS):
-        start = time.perf_counter()
-        for _ in range(n):
-            fn()
-        best = min(best, (time.perf_counter() - start) / n)
-    return best
+    return timing.per_call(fn, min_time, REPEATS)
 
 
 def python_handshake():

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.hpp"
 #include "crypto/envelope_signing.hpp"
 #include "crypto/keys.hpp"
 #include "formats/base64url.hpp"
@@ -39,12 +40,7 @@ using namespace zelk;
 
 constexpr std::int64_t kNow = 1'700'000'000;
 
-void require(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "benchmark setup failed: %s\n", what);
-    std::abort();
-  }
-}
+using zelk::bench::require;
 
 SigningKey key_of(std::uint8_t byte) {
   std::array<std::uint8_t, 32> seed{};

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.hpp"
 #include "crypto/jwk.hpp"
 #include "crypto/keys.hpp"
 #include "formats/base64url.hpp"
@@ -30,12 +31,7 @@ constexpr std::int64_t kNow = 1'700'000'000;
 const std::string kIssuer = "https://idp.example/";
 const std::string kNonce = "AAECAwQFBgcICQoLDA0ODw";
 
-void require(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "benchmark setup failed: %s\n", what);
-    std::abort();
-  }
-}
+using zelk::bench::require;
 
 std::array<std::uint8_t, 32> filled(std::uint8_t b) {
   std::array<std::uint8_t, 32> s{};
@@ -191,35 +187,9 @@ BENCHMARK(BM_OidcTokenES256);
 void BM_OidcRawES256(benchmark::State& state) {
   const Token t = make_token("ES256", verifier(), subject(),
                              [](const std::string& in) { return curve_sign(idp_ec(), in); });
-  const zelk::ByteView point = idp_ec().verifying_key().p256_uncompressed();
-  char group[] = "prime256v1";
-  OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("group", group, 0),
-                         OSSL_PARAM_construct_octet_string(
-                             "pub", const_cast<std::uint8_t*>(point.data()), point.size()),
-                         OSSL_PARAM_construct_end()};
-  EVP_PKEY_CTX* fctx = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
-  EVP_PKEY* pkey = nullptr;
-  require(fctx && EVP_PKEY_fromdata_init(fctx) == 1 &&
-              EVP_PKEY_fromdata(fctx, &pkey, EVP_PKEY_PUBLIC_KEY, params) == 1,
-          "EVP_PKEY_fromdata");
-  EVP_PKEY_CTX_free(fctx);
-  ECDSA_SIG* esig = ECDSA_SIG_new();
-  ECDSA_SIG_set0(esig, BN_bin2bn(t.signature.data(), 32, nullptr),
-                 BN_bin2bn(t.signature.data() + 32, 32, nullptr));
-  unsigned char* der = nullptr;
-  const int der_len = i2d_ECDSA_SIG(esig, &der);
-  ECDSA_SIG_free(esig);
-  require(der_len > 0, "i2d_ECDSA_SIG");
-  const auto* msg = reinterpret_cast<const unsigned char*>(t.signing_input.data());
-  for (auto _ : state) {
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    int r = EVP_DigestVerifyInit_ex(ctx, nullptr, "SHA256", nullptr, nullptr, pkey, nullptr);
-    r &= EVP_DigestVerify(ctx, der, static_cast<std::size_t>(der_len), msg, t.signing_input.size());
-    EVP_MD_CTX_free(ctx);
-    benchmark::DoNotOptimize(r);
-  }
-  OPENSSL_free(der);
-  EVP_PKEY_free(pkey);
+  const zelk::bench::RawEs256Verifier raw(idp_ec().verifying_key().p256_uncompressed(),
+                                          t.signature);
+  for (auto _ : state) benchmark::DoNotOptimize(raw.verify(t.signing_input));
 }
 BENCHMARK(BM_OidcRawES256);
 

@@ -17,7 +17,6 @@ P-256 token's signature, which python3-cryptography randomises, differs).
 """
 
 import argparse
-import base64
 import ctypes
 import os
 import pathlib
@@ -26,7 +25,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 if os.environ.get("ZELK_PYTHONPATH"):
@@ -39,6 +37,8 @@ from cryptography.hazmat.primitives.asymmetric import ec  # noqa: E402
 from cryptography.hazmat.primitives.asymmetric.utils import encode_dss_signature  # noqa: E402
 
 import zelk  # noqa: E402
+from timing import batch_size, timed  # noqa: E402
+from verify_tct import b64url_decode  # noqa: E402
 from tct_tokens import Key, mint  # noqa: E402
 
 SEED = bytes(range(1, 33))
@@ -50,10 +50,6 @@ MANIFEST_ARGS = ("Alice", "https://alice.example/zelk", ["chat.read", "chat.writ
 # A P-256 agent states an OIDC identity (its key cannot be the pinned-key hint).
 MANIFEST_KWARGS = {"identity_type": "oidc", "oidc_issuer": "https://idp.example",
                    "oidc_subject": "alice"}
-
-
-def b64url_decode(text):
-    return base64.urlsafe_b64decode(text + "=" * (-len(text) % 4))
 
 
 def revoked_set(n):
@@ -156,25 +152,6 @@ def operations(s):
 
 
 # ---- wall clock ------------------------------------------------------------------------------
-
-def batch_size(fn, seconds):
-    n = 1
-    while True:
-        start = time.perf_counter()
-        for _ in range(n):
-            fn()
-        elapsed = time.perf_counter() - start
-        if elapsed >= seconds / 4 or n >= 1 << 20:
-            return max(1, int(n * seconds / max(elapsed, 1e-9)))
-        n *= 2
-
-
-def timed(fn, n):
-    start = time.perf_counter()
-    for _ in range(n):
-        fn()
-    return (time.perf_counter() - start) / n
-
 
 def wall_clock(ops, rounds, seconds):
     calls = {}

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench_util.hpp"
 #include "crypto/detached.hpp"
 #include "crypto/keys.hpp"
 #include "revocation/canonical.hpp"
@@ -17,12 +18,7 @@ namespace {
 
 using zelk::SigningKey;
 
-void require(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "benchmark setup failed: %s\n", what);
-    std::abort();
-  }
-}
+using zelk::bench::require;
 
 const SigningKey& key() {
   static const SigningKey k = [] {

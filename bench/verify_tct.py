@@ -13,7 +13,6 @@ import ctypes
 import os
 import pathlib
 import sys
-import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 if os.environ.get("ZELK_PYTHONPATH"):
@@ -24,6 +23,7 @@ sys.path.insert(0, str(ROOT / "tests" / "python"))
 import jwt  # noqa: E402  (PyJWT)
 from cryptography.hazmat.primitives import serialization  # noqa: E402
 
+import timing  # noqa: E402
 import zelk  # noqa: E402
 from tct_tokens import Key, mint  # noqa: E402
 
@@ -31,24 +31,7 @@ REPEATS = 7
 
 
 def per_call(fn, min_time=0.2):
-    """Seconds per call: the best of REPEATS runs, each of enough calls to last min_time."""
-    n = 1
-    while True:
-        start = time.perf_counter()
-        for _ in range(n):
-            fn()
-        elapsed = time.perf_counter() - start
-        if elapsed >= min_time / 4:
-            break
-        n *= 2
-    n = max(1, int(n * (min_time / 4) / elapsed * 4))
-    best = float("inf")
-    for _ in range(REPEATS):
-        start = time.perf_counter()
-        for _ in range(n):
-            fn()
-        best = min(best, (time.perf_counter() - start) / n)
-    return best
+    return timing.per_call(fn, min_time, REPEATS)
 
 
 def b64url_decode(text):

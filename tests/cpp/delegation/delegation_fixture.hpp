@@ -75,8 +75,7 @@ inline std::string canonical_payload(const DelegationClaims& claims) {
 // A token over an edited payload text, as a foreign encoder could send it.
 inline std::string forge_delegation(const SigningKey& signer, std::string_view payload,
                                     std::string_view typ = kDelegationTyp) {
-  const std::string_view alg = signer.suite() == KeySuite::P256 ? "ES256" : "EdDSA";
-  return forge(signer, header_text(alg, typ), payload);
+  return forge_typed(signer, typ, payload);
 }
 
 // `text` with `member` (a "name":value pair) inserted as the object's first member.

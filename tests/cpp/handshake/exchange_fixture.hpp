@@ -39,13 +39,7 @@ struct IdentityProvider {
   SigningKey key;
   std::string kid = "idp-1";
 
-  Jwk jwk() const {
-    if (key.suite() == KeySuite::Ed25519)
-      return Jwk::ed25519(kid, std::span<const std::uint8_t, 32>(key.public_key().data(), 32));
-    const ByteView point = key.verifying_key().p256_uncompressed();
-    return Jwk::p256(kid, std::span<const std::uint8_t, 32>(point.data() + 1, 32),
-                     std::span<const std::uint8_t, 32>(point.data() + 33, 32));
-  }
+  Jwk jwk() const { return test::public_jwk(key, kid); }
 
   // A token for `subject` held by the agent with `holder`'s key, addressed to `audience`.
   std::string token(std::string_view subject, const SigningKey& holder, std::string_view audience,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../tct/tct_test_util.hpp"
+#include "crypto/jwk.hpp"
 #include "crypto/keys.hpp"
 #include "formats/base64url.hpp"
 #include "formats/url/url.hpp"
@@ -51,6 +52,16 @@ inline Manifest manifest_for(const SigningKey& key, std::string subject,
   auto m = build_signed_manifest(std::move(b));
   EXPECT_TRUE(m.has_value()) << m.error().message();
   return std::move(*m);
+}
+
+// The public JWK of an Ed25519 or P-256 key, as an identity provider publishes it.
+inline Jwk public_jwk(const SigningKey& key, std::optional<std::string> kid) {
+  if (key.suite() == KeySuite::Ed25519)
+    return Jwk::ed25519(std::move(kid),
+                        std::span<const std::uint8_t, 32>(key.public_key().data(), 32));
+  const ByteView point = key.verifying_key().p256_uncompressed();
+  return Jwk::p256(std::move(kid), std::span<const std::uint8_t, 32>(point.data() + 1, 32),
+                   std::span<const std::uint8_t, 32>(point.data() + 33, 32));
 }
 
 }  // namespace zelk::test

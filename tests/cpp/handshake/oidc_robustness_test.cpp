@@ -37,10 +37,7 @@ class OidcRobustness : public ::testing::Test {
   std::vector<std::string> anchors{kIssuer};
   FixedKeys resolver;
 
-  void SetUp() override {
-    resolver.keys = {
-        Jwk::ed25519("k", std::span<const std::uint8_t, 32>(idp.public_key().data(), 32))};
-  }
+  void SetUp() override { resolver.keys = {test::public_jwk(idp, "k")}; }
 
   std::string header() const { return R"({"alg":"EdDSA","kid":"k"})"; }
   std::string claims() const {

@@ -55,16 +55,8 @@ IdpKey curve_idp(const SigningKey& key, std::optional<std::string> kid) {
     const Signature64 s = sign_bytes(key, as_bytes(input));
     return Bytes(s.begin(), s.end());
   };
-  if (key.suite() == KeySuite::Ed25519)
-    return {"EdDSA",
-            Jwk::ed25519(std::move(kid),
-                         std::span<const std::uint8_t, 32>(key.public_key().data(), 32)),
-            sign};
-  const ByteView point = key.verifying_key().p256_uncompressed();
-  return {"ES256",
-          Jwk::p256(std::move(kid), std::span<const std::uint8_t, 32>(point.data() + 1, 32),
-                    std::span<const std::uint8_t, 32>(point.data() + 33, 32)),
-          sign};
+  return {key.suite() == KeySuite::Ed25519 ? "EdDSA" : "ES256",
+          test::public_jwk(key, std::move(kid)), sign};
 }
 
 IdpKey rsa_idp(const test::RsaTestKey& key, std::optional<std::string> kid) {

@@ -49,10 +49,7 @@ class PeerIdentity : public ::testing::Test {
   const TrustStore* store = nullptr;
   std::int64_t now = test::kNow;
 
-  void SetUp() override {
-    resolver.keys = {
-        Jwk::ed25519("k", std::span<const std::uint8_t, 32>(idp.public_key().data(), 32))};
-  }
+  void SetUp() override { resolver.keys = {test::public_jwk(idp, "k")}; }
 
   ZelkEnvelope envelope_from(const Aid& sender) const {
     ZelkEnvelope e;

@@ -42,8 +42,7 @@ class Renew : public ::testing::Test {
   std::string token(const test::ClaimsText& c, const SigningKey* signer = nullptr,
                     std::string_view typ = "zelk-tct+jwt") const {
     const SigningKey& s = signer ? *signer : issuer;
-    const std::string_view alg = s.suite() == KeySuite::P256 ? "ES256" : "EdDSA";
-    return test::forge(s, test::header_text(alg, typ), c.text());
+    return test::forge_typed(s, typ, c.text());
   }
   TctRenewalPayload request(std::string tct, const SigningKey* prover = nullptr) const {
     return build_renewal_payload(std::move(tct), kNonce, prover ? *prover : holder);

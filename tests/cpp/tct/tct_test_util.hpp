@@ -52,6 +52,12 @@ inline std::string header_text(std::string_view alg, std::string_view typ) {
   return R"({"alg":")" + std::string(alg) + R"(","typ":")" + std::string(typ) + "\"}";
 }
 
+// Signs `payload` under {"alg":…,"typ":typ}, alg being the one an issuer writes for the key.
+inline std::string forge_typed(const SigningKey& key, std::string_view typ,
+                               std::string_view payload) {
+  return forge(key, header_text(key.suite() == KeySuite::P256 ? "ES256" : "EdDSA", typ), payload);
+}
+
 // A claims object written member by member as raw JSON, so that tests can repeat, drop or add
 // members and write values the canonical writer never would.
 class ClaimsText {
