@@ -1,11 +1,18 @@
 #include "fuzz_support.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 
 #include "formats/base64url.hpp"
 #include "formats/bytes.hpp"
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+
+#include "crypto/openssl_ptr.hpp"
 
 namespace zelk::fuzz {
 
@@ -48,6 +55,55 @@ std::string sign_token(const SigningKey& key, std::string_view header, std::stri
   token += '.';
   b64url_encode_append(signature, token);
   return token;
+}
+
+namespace {
+
+EVP_PKEY* rsa_key() {
+  static EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", std::size_t{2048});
+  if (key == nullptr) fail("RSA key generation");
+  return key;
+}
+
+Bytes bn_param(const char* name) {
+  BIGNUM* raw = nullptr;
+  if (EVP_PKEY_get_bn_param(rsa_key(), name, &raw) != 1) fail("RSA key parameter", name);
+  ossl::UniquePtr<BIGNUM> bn(raw);
+  Bytes out(static_cast<std::size_t>(BN_num_bytes(bn.get())));
+  BN_bn2bin(bn.get(), out.data());
+  return out;
+}
+
+}  // namespace
+
+const std::vector<Jwk>& provider_jwks() {
+  static const std::vector<Jwk>* keys = [] {
+    const ByteView p256 = p256_key().verifying_key().p256_uncompressed();
+    std::array<std::uint8_t, 32> ed{}, x{}, y{};
+    std::copy_n(ed25519_key().verifying_key().bytes().begin(), 32, ed.begin());
+    std::copy_n(p256.begin() + 1, 32, x.begin());
+    std::copy_n(p256.begin() + 33, 32, y.begin());
+    return new std::vector<Jwk>{
+        Jwk::ed25519("ed", ed), Jwk::p256("p256", x, y),
+        Jwk::rsa("rsa", bn_param(OSSL_PKEY_PARAM_RSA_N), bn_param(OSSL_PKEY_PARAM_RSA_E))};
+  }();
+  return *keys;
+}
+
+Bytes rsa_sign(std::string_view signing_input) {
+  ossl::UniquePtr<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
+  std::size_t length = 0;
+  if (EVP_DigestSignInit_ex(ctx.get(), nullptr, "SHA256", nullptr, nullptr, rsa_key(), nullptr) !=
+          1 ||
+      EVP_DigestSign(ctx.get(), nullptr, &length, nullptr, 0) != 1)
+    fail("RSA signing");
+  Bytes signature(length);
+  if (EVP_DigestSign(ctx.get(), signature.data(), &length,
+                     reinterpret_cast<const unsigned char*>(signing_input.data()),
+                     signing_input.size()) != 1)
+    fail("RSA signing");
+  signature.resize(length);
+  return signature;
 }
 
 }  // namespace zelk::fuzz

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "core/aid.hpp"
+#include "crypto/jwk.hpp"
 #include "crypto/keys.hpp"
 #include "formats/json/error.hpp"
 #include "formats/json/parse.hpp"
@@ -44,6 +45,12 @@ const SigningKey& peer_key();
 // A compact JWS over the given header and payload texts (both base64url-encoded as they are),
 // signed by `key`: fuzzed claims re-signed so that the checks after the signature are reached.
 std::string sign_token(const SigningKey& key, std::string_view header, std::string_view payload);
+
+// An outside identity provider's key set: the Ed25519 key of ed25519_key() (kid "ed"), the P-256
+// key of p256_key() (kid "p256") and a 2048-bit RSA key made once per process (kid "rsa").
+const std::vector<Jwk>& provider_jwks();
+// The RS256 signature of the RSA key of provider_jwks() over `signing_input`.
+Bytes rsa_sign(std::string_view signing_input);
 
 // Properties of a strict record reader with a text path (`read_text`, whole document), a value
 // path (`from_value`) and a writer to a value (`to_value`):

@@ -1,13 +1,18 @@
-// Every Wycheproof vector for the two agent key suites, through the public key API: "valid"
-// signatures are accepted and "invalid" ones refused (the files have no "acceptable" cases).
+// Every Wycheproof vector for the two agent key suites, through the public key API, and the RSA
+// PKCS#1 v1.5 SHA-256 vectors through the identity provider key check (RS256): "valid" signatures
+// are accepted and "invalid" ones refused. The only "acceptable" RSA cases (a DigestInfo without
+// its NULL parameter) are refused: RS256 takes the one standard encoding.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "crypto/jwk.hpp"
 #include "crypto/keys.hpp"
+#include "formats/base64url.hpp"
 #include "formats/json/parse.hpp"
+#include "rsa_test_util.hpp"
 #include "test_util.hpp"
 
 namespace zelk {
@@ -76,6 +81,67 @@ TEST(Wycheproof, EcdsaP256P1363) {
       });
   EXPECT_EQ(tally.total, 262u);
   EXPECT_EQ(tally.agreed, tally.total);
+}
+
+// The RSA files: each group's key from its JWK members, every signature over its message as the
+// RS256 signing input.
+Tally run_rsa_vectors(const std::string& file, std::size_t& acceptable) {
+  const json::Value doc = load(file);
+  Tally tally;
+  if (!doc.is_object()) return tally;
+  for (const json::Value& group : doc.as_object().find("testGroups")->as_array()) {
+    const json::Value& jwk = *group.as_object().find("keyJwk");
+    auto n = b64url_decode(text_member(jwk, "n"));
+    auto e = b64url_decode(text_member(jwk, "e"));
+    EXPECT_TRUE(n && e) << file;
+    if (!n || !e) continue;
+    const Jwk key = Jwk::rsa(text_member(jwk, "kid"), *n, *e);
+    for (const json::Value& test : group.as_object().find("tests")->as_array()) {
+      const std::string& result = text_member(test, "result");
+      const Bytes msg = test::hex(text_member(test, "msg"));
+      const Bytes sig = test::hex(text_member(test, "sig"));
+      auto checked = verify_jws_with_jwk(key, "RS256", msg, sig);
+      if (!checked) {
+        EXPECT_EQ(checked.error().kind, JwkVerifyError::Kind::SignatureInvalid);
+      }
+      ++tally.total;
+      if (result == "acceptable") ++acceptable;
+      if (checked.has_value() == (result == "valid"))
+        ++tally.agreed;
+      else
+        ADD_FAILURE() << file << " tcId " << test.as_object().find("tcId")->as_pos_int() << " ("
+                      << text_member(test, "comment") << "): expected " << result;
+    }
+  }
+  return tally;
+}
+
+TEST(Wycheproof, RsaPkcs1Sha256) {
+  const struct {
+    const char* file;
+    std::size_t total;
+  } files[] = {{"rsa_signature_2048_sha256_test.json", 259},
+               {"rsa_signature_3072_sha256_test.json", 259},
+               {"rsa_signature_4096_sha256_test.json", 258}};
+  for (const auto& f : files) {
+    std::size_t acceptable = 0;
+    const Tally tally = run_rsa_vectors(f.file, acceptable);
+    EXPECT_EQ(tally.total, f.total) << f.file;
+    EXPECT_EQ(tally.agreed, tally.total) << f.file;
+    EXPECT_EQ(acceptable, 1u) << f.file;
+  }
+}
+
+// Keys under 2048 bits are refused even for a genuine signature, one bit short included.
+TEST(Wycheproof, RsaUnder2048BitsRefused) {
+  for (unsigned bits : {1024u, 2047u}) {
+    const test::RsaTestKey key = bits == 1024 ? test::rsa_key_1024() : test::generate_rsa(bits);
+    const Bytes sig = test::rsa_sign(key, "header.payload");
+    auto checked = verify_jws_with_jwk(Jwk::rsa(std::nullopt, key.n, key.e), "RS256",
+                                       as_bytes(std::string_view("header.payload")), sig);
+    ASSERT_FALSE(checked.has_value()) << bits;
+    EXPECT_EQ(checked.error().kind, JwkVerifyError::Kind::SignatureInvalid) << bits;
+  }
 }
 
 }  // namespace
