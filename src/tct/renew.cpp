@@ -7,7 +7,6 @@
 #include "crypto/detached.hpp"
 #include "formats/base64url.hpp"
 #include "formats/json/parse.hpp"
-#include "formats/json/strict_members.hpp"
 #include "formats/saturating.hpp"
 #include "tct/claims.hpp"
 #include "tct/verify.hpp"
@@ -23,26 +22,22 @@ using Kind = TctError::Kind;
 std::expected<TctClaims, TctError> unverified_claims(const ParsedTct& token) {
   const CompactJws& jws = token.jws();
   if (!jws.payload_bytes()) return std::unexpected(TctError::wrap(jws.payload_bytes().error()));
-  const json::ParsedText* payload = jws.payload_json();
-  // Claims read cleanly as the record leave no value behind: nothing repeated or undeclared.
-  if (payload == nullptr && token.claims()) return *token.claims();
-  // Otherwise the scan tells what is repeated, whatever the header says.
-  if (payload == nullptr || payload->repeated_names) {
-    if (std::optional<std::string> problem = json::check_duplicate_keys(jws.payload_text()))
-      return std::unexpected(TctError::claims_malformed(std::move(*problem)));
+  // The same scan as the verifier's pre-check; only its undeclared-member finding waits for
+  // the TCT type.
+  if (std::optional<PayloadProblem> problem = token.precheck_payload()) {
+    if (problem->kind == PayloadProblem::Kind::Repeated)
+      return std::unexpected(TctError::claims_malformed(std::move(problem->text)));
+    if (jws.typ_hint() == kTctTyp)
+      return std::unexpected(TctError::unknown_field(std::move(problem->text)));
   }
+  if (token.claims()) return *token.claims();
+  const json::ParsedText* payload = jws.payload_json();
   if (payload == nullptr) {
-    // Only on this failing path is the text read again, for the parser's own message.
+    // Not JSON: only on this failing path is the text read again, for the parser's own message.
     auto parsed = json::parse_value(jws.payload_text());
     return std::unexpected(
         TctError::claims_malformed(parsed ? std::string("invalid JSON") : parsed.error().full()));
   }
-  if (jws.typ_hint() == kTctTyp) {
-    if (auto undeclared =
-            json::find_undeclared_member(kTctClaimsName, payload->value, kTctClaimNames))
-      return std::unexpected(TctError::unknown_field(std::move(undeclared->name)));
-  }
-  if (token.claims()) return *token.claims();
   // Failures are told as read from the parsed value, without a position (an over-long array,
   // for one, is "invalid length" there rather than "trailing characters").
   auto claims = tct_claims_from_value(payload->value);

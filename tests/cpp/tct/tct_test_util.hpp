@@ -93,7 +93,7 @@ class ClaimsText {
 
 // The members of a well-formed TCT from `issuer` to `subject` (also its audience), in declared
 // order; tests change them one at a time.
-struct TctClaimsSpec {
+struct TctClaimsFields {
   std::string_view issuer;
   std::string_view subject;
   std::string_view jti;
@@ -102,17 +102,17 @@ struct TctClaimsSpec {
   std::string_view grants = R"(["read"])";  // raw JSON
   std::string_view jkt;
 };
-inline ClaimsText tct_claims_text(const TctClaimsSpec& spec) {
+inline ClaimsText tct_claims_text(const TctClaimsFields& fields) {
   ClaimsText c;
   c.set("ver", json_str("zelk/0.2"))
-      .set("jti", json_str(spec.jti))
-      .set("iss", json_str(spec.issuer))
-      .set("sub", json_str(spec.subject))
-      .set("aud", json_str(spec.subject))
-      .set("iat", std::to_string(spec.iat))
-      .set("exp", std::to_string(spec.exp))
-      .set("grants", std::string(spec.grants))
-      .set("cnf", "{\"jkt\":" + json_str(spec.jkt) + "}");
+      .set("jti", json_str(fields.jti))
+      .set("iss", json_str(fields.issuer))
+      .set("sub", json_str(fields.subject))
+      .set("aud", json_str(fields.subject))
+      .set("iat", std::to_string(fields.iat))
+      .set("exp", std::to_string(fields.exp))
+      .set("grants", std::string(fields.grants))
+      .set("cnf", "{\"jkt\":" + json_str(fields.jkt) + "}");
   return c;
 }
 
