@@ -126,12 +126,7 @@ Result<OwnedRef> verify_session_bundle(Call call) {
     return fail(PyError::value_error("invalid verifier AID: " + verifier.error().message()));
 
   // The clock is read only once both texts have been read.
-  std::int64_t now = 0;
-  if (given_now) {
-    now = *given_now;
-  } else {
-    ZELK_PY_TRY(now, system_now_secs());
-  }
+  ZELK_PY_TRY(std::int64_t now, given_or_system_now(given_now));
   std::optional<PythonRevocationCheck> check;
   if (callable) check.emplace(*callable);
   auto verified = verify_bundle(*bundle, *verifier, now, check ? &check->check() : nullptr);
