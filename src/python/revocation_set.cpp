@@ -52,15 +52,25 @@ Result<bool> read_elements(BorrowedRef value, bool frozen, bool keep, std::vecto
     // The common case, checked with nothing kept: every element an exact str with UTF-8. At the
     // first other element this pass gives up, and the full pass reads again from the start (no
     // Python code runs while an exact set is iterated, so both passes see the same elements).
-    while (PyObject* obj = next(iter.get())) {
-      Py_ssize_t size = 0;
-      const bool plain =
-          Py_IS_TYPE(obj, &PyUnicode_Type) && PyUnicode_AsUTF8AndSize(obj, &size) != nullptr;
-      Py_DECREF(obj);
+    // Elements are taken a batch at a time before any is looked at: each is usually a cache
+    // miss in a large set, and taking them first lets those misses overlap.
+    constexpr int batch_size = 16;
+    PyObject* batch[batch_size];
+    for (;;) {
+      int taken = 0;
+      while (taken < batch_size && (batch[taken] = next(iter.get())) != nullptr) ++taken;
+      bool plain = true;
+      for (int k = 0; k < taken; ++k) {
+        Py_ssize_t size = 0;
+        plain = plain && Py_IS_TYPE(batch[k], &PyUnicode_Type) &&
+                PyUnicode_AsUTF8AndSize(batch[k], &size) != nullptr;
+      }
+      for (int k = 0; k < taken; ++k) Py_DECREF(batch[k]);
       if (!plain) [[unlikely]] {
         PyErr_Clear();
         return false;
       }
+      if (taken < batch_size) break;
     }
     if (PyErr_Occurred() != nullptr)
       return fail(iteration_panic(frozen ? "frozenset iteration should be infallible"

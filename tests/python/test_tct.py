@@ -356,6 +356,27 @@ def test_exact_set_with_one_odd_element_among_many(issuer, me, cached, kind):
         assert refused.__notes__ == ["while processing 'revoked_jtis'"]
 
 
+@pytest.mark.parametrize("size", [1, 15, 16, 17, 32, 33, 100])
+def test_exact_set_elements_are_read_in_batches_without_losing_references(issuer, me, size):
+    # Plain elements are taken several at a time; sizes around that batch check that each one is
+    # looked at and given back once, with the odd element anywhere in the iteration.
+    jti = str(uuid.uuid4())
+    token = mint(issuer, me.aid, jti=jti)
+    plain = ["".join([f"{i:08x}", "-0000-4000-8000-", f"{i:012x}"]) for i in range(size - 1)]
+    odd = 10**30
+    for last in (jti, "\u00e9", odd):
+        elements = plain + [last]
+        revoked = set(elements)
+        before = [sys.getrefcount(x) for x in elements]
+        result = outcome(lambda: me.zelk.verify_tct(token, "read", revoked_jtis=revoked))
+        if last is odd:
+            assert type(result) is TypeError
+        else:
+            assert is_revoked(result) == (last == jti)
+        del result
+        assert [sys.getrefcount(x) for x in elements] == before
+
+
 @pytest.mark.parametrize("cached", [False, True])
 def test_revoked_set_keeps_elements_its_iterator_made(issuer, me, cached):
     jti = str(uuid.uuid4())
