@@ -12,6 +12,7 @@
 
 #include "crypto/invariant.hpp"
 #include "crypto/keys.hpp"
+#include "crypto/openssl_objects.hpp"
 #include "crypto/openssl_ptr.hpp"
 
 namespace zelk {
@@ -102,18 +103,13 @@ std::shared_ptr<const PreparedJwk> prepare(const JwkKeyMaterial& material) {
   return prepared;
 }
 
-const EVP_MD* sha256_md() {
-  static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  if (md == nullptr) crypto_detail::invariant_failure("SHA-256 is not available");
-  return md;
-}
-
 bool rsa_pkcs1_sha256_verify(EVP_PKEY* pkey, ByteView message, ByteView signature) {
   ossl::UniquePtr<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
-  const bool ok = ctx &&
-                  EVP_DigestVerifyInit(ctx.get(), nullptr, sha256_md(), nullptr, pkey) == 1 &&
-                  EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), message.data(),
-                                   message.size()) == 1;
+  const bool ok =
+      ctx &&
+      EVP_DigestVerifyInit(ctx.get(), nullptr, crypto_detail::sha256_md(), nullptr, pkey) == 1 &&
+      EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), message.data(),
+                       message.size()) == 1;
   if (!ok) ERR_clear_error();
   return ok;
 }

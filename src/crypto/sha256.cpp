@@ -3,23 +3,21 @@
 #include <openssl/evp.h>
 
 #include "crypto/invariant.hpp"
+#include "crypto/openssl_objects.hpp"
 
 namespace zelk {
-namespace {
 
-// Fetched once so that each digest skips the provider lookup.
-const EVP_MD* sha256_md() {
+const EVP_MD* crypto_detail::sha256_md() {
   static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA2-256", nullptr);
-  if (md == nullptr) crypto_detail::invariant_failure("SHA-256 is not available");
+  if (md == nullptr) invariant_failure("SHA-256 is not available");
   return md;
 }
-
-}  // namespace
 
 Sha256Digest sha256(ByteView data) {
   Sha256Digest out{};
   unsigned int len = 0;
-  if (EVP_Digest(data.data(), data.size(), out.data(), &len, sha256_md(), nullptr) != 1 ||
+  if (EVP_Digest(data.data(), data.size(), out.data(), &len, crypto_detail::sha256_md(), nullptr) !=
+          1 ||
       len != out.size())
     crypto_detail::invariant_failure("SHA-256 digest failed");
   return out;

@@ -12,6 +12,7 @@
 
 #include "crypto/invariant.hpp"
 #include "crypto/keys.hpp"
+#include "crypto/openssl_objects.hpp"
 #include "crypto/openssl_ptr.hpp"
 #include "crypto/p256_curve.hpp"
 #include "crypto/sha256.hpp"
@@ -144,13 +145,6 @@ bool p256_scalar_in_range(std::span<const std::uint8_t, 32> be) {
 
 namespace {
 
-const EC_GROUP* openssl_p256() {
-  static EC_GROUP* const group =
-      EC_GROUP_new_by_curve_name_ex(nullptr, nullptr, NID_X9_62_prime256v1);
-  if (group == nullptr) invariant_failure("P-256 group is not available");
-  return group;
-}
-
 Aid own_aid(std::string text) {
   auto aid = parse_aid_owned(std::move(text));
   if (!aid) invariant_failure("a derived public key did not form an AID");
@@ -165,7 +159,7 @@ struct P256Point {
 // d·G in OpenSSL (constant time for the generator, as its own key generation does it), taken to
 // affine coordinates once and written in both SEC1 forms.
 P256Point p256_public_point(std::span<const std::uint8_t, 32> scalar) {
-  const EC_GROUP* group = openssl_p256();
+  const EC_GROUP* group = crypto_detail::p256_group();
   ossl::UniquePtr<BIGNUM> d(BN_secure_new());
   ossl::UniquePtr<EC_POINT> point(EC_POINT_new(group));
   ossl::UniquePtr<BN_CTX> ctx(BN_CTX_secure_new());
@@ -208,7 +202,7 @@ bool mul_mod_order(BIGNUM* r, const BIGNUM* a, const BIGNUM* c, BN_MONT_CTX* mon
 // uniform and independent of k, so its faster variable-time algorithm reveals nothing of k.
 void p256_sign(std::span<const std::uint8_t, 32> scalar, std::span<const std::uint8_t, 32> nonce,
                const Sha256Digest& digest, Signature64& sig) {
-  const EC_GROUP* group = openssl_p256();
+  const EC_GROUP* group = crypto_detail::p256_group();
   const BIGNUM* order = EC_GROUP_get0_order(group);
   BN_MONT_CTX* mont = EC_GROUP_get_mont_data(group);
   // Every value below comes from this secure context and is cleared when it is freed.

@@ -13,6 +13,7 @@
 #include "crypto/invariant.hpp"
 #include "crypto/key_cache.hpp"
 #include "crypto/keys.hpp"
+#include "crypto/openssl_objects.hpp"
 #include "crypto/openssl_ptr.hpp"
 #include "crypto/p256_curve.hpp"
 #include "crypto/sha256.hpp"
@@ -38,17 +39,17 @@ struct VerifyingKey::P256Handle {
   ossl::UniquePtr<EVP_PKEY> pkey;
 };
 
+const EC_GROUP* crypto_detail::p256_group() {
+  static EC_GROUP* const group =
+      EC_GROUP_new_by_curve_name_ex(nullptr, nullptr, NID_X9_62_prime256v1);
+  if (group == nullptr) invariant_failure("P-256 group is not available");
+  return group;
+}
+
 namespace {
 
 std::unexpected<CryptoError> bad_public_key() {
   return std::unexpected(CryptoError::public_key(kSignatureErrorText));
-}
-
-const EC_GROUP* p256_group() {
-  static EC_GROUP* const group =
-      EC_GROUP_new_by_curve_name_ex(nullptr, nullptr, NID_X9_62_prime256v1);
-  if (group == nullptr) crypto_detail::invariant_failure("P-256 group is not available");
-  return group;
 }
 
 // An OpenSSL key holding the uncompressed point; empty when OpenSSL refuses it.
@@ -143,7 +144,7 @@ std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded) {
   const bool compressed = encoded.size() == 33 && (encoded[0] == 2 || encoded[0] == 3);
   const bool uncompressed = encoded.size() == 65 && encoded[0] == 4;
   if (!compressed && !uncompressed) return bad_public_key();
-  const EC_GROUP* group = p256_group();
+  const EC_GROUP* group = crypto_detail::p256_group();
   ossl::UniquePtr<EC_POINT> point(EC_POINT_new(group));
   if (!point) crypto_detail::invariant_failure("out of memory");
   // Checks the tag, x below the field prime, the square root (compressed) or the curve equation.

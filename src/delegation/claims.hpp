@@ -67,11 +67,6 @@ struct zelk::json::RecordTraits<zelk::DelegationClaims> {
 
 namespace zelk {
 
-inline constexpr std::string_view kDelegationClaimsName =
-    json::RecordTraits<DelegationClaims>::name;
-inline constexpr std::span<const std::string_view> kDelegationClaimNames =
-    json::RecordInfo<DelegationClaims>::names;
-
 // Strict reading from JSON text (map or array form); messages carry the position suffix.
 std::expected<DelegationClaims, json::JsonError> decode_delegation_claims(std::string_view text);
 

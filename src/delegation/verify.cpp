@@ -94,18 +94,26 @@ struct DelegationHop {
   Uuid jti;
 };
 
+// The grant voucher a first hop carries: verified, outliving the hop and covering its scope.
+std::expected<VerifiedGrantVoucher, DelegationError> first_hop_voucher(
+    const DelegationClaims& h, const DelegationVerifyOptions& options) {
+  if (!h.voucher) return fail(Kind::VoucherInvalid);
+  auto voucher = verify_hop_voucher(*h.voucher, h.iss, options.verifier, options.now);
+  if (!voucher) return fail(std::move(voucher.error()));
+  if (h.exp > voucher->claims().exp) return fail(Kind::Expired);
+  if (!within(h.scope, voucher->claims().grants)) return fail(Kind::ScopeExceedsGrant);
+  return voucher;
+}
+
 std::expected<VerifiedDelegation, DelegationError> verify_single_hop(
     const ParsedDelegation& token, const DelegationVerifyOptions& options) {
   if (auto ok = verify_hop_signature(token); !ok) return fail(std::move(ok.error()));
   const DelegationClaims& h = *token.claims();
   if (h.aud != options.verifier) return fail(Kind::AudienceMismatch);
   if (h.exp < options.now) return fail(Kind::Expired);
-  if (!h.voucher) return fail(Kind::VoucherInvalid);
-  auto voucher = verify_hop_voucher(*h.voucher, h.iss, options.verifier, options.now);
+  auto voucher = first_hop_voucher(h, options);
   if (!voucher) return fail(std::move(voucher.error()));
   const GrantVoucherClaims& v = voucher->claims();
-  if (h.exp > v.exp) return fail(Kind::Expired);
-  if (!within(h.scope, v.grants)) return fail(Kind::ScopeExceedsGrant);
   if (auto ok = check_delegation_hop(h, options.verifier); !ok) return fail(std::move(ok.error()));
   if (options.revocation != nullptr && *options.revocation && (*options.revocation)(v.src_jti))
     return fail(Kind::SourceRevoked);
@@ -146,11 +154,8 @@ std::expected<VerifiedDelegation, DelegationError> verify_chain(
     hops.push_back({h.iss.text(), *h.jti});
     if (h.exp < options.now) return fail(Kind::Expired);
     if (i == 0) {
-      if (!h.voucher) return fail(Kind::VoucherInvalid);
-      auto voucher = verify_hop_voucher(*h.voucher, h.iss, options.verifier, options.now);
+      auto voucher = first_hop_voucher(h, options);
       if (!voucher) return fail(std::move(voucher.error()));
-      if (h.exp > voucher->claims().exp) return fail(Kind::Expired);
-      if (!within(h.scope, voucher->claims().grants)) return fail(Kind::ScopeExceedsGrant);
       root = std::move(*voucher);
     } else {
       if (!previous) invariant_failure("set after first iteration");

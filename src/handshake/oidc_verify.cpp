@@ -49,11 +49,9 @@ std::expected<void, HandshakeError> check_claims(const OidcClaims& claims,
   if (!claims.nonce) return identity_failure("missing nonce claim");
   if (*claims.nonce != context.expected_nonce) return identity_failure("nonce mismatch");
   if (!claims.cnf) return identity_failure("missing cnf claim");
-  auto subject_key = verifying_key_from_aid(context.subject_aid);
-  if (!subject_key)
-    return identity_failure("subject AID parse failed: " + subject_key.error().message());
-  auto jkt = jwk_thumbprint(*subject_key);
-  if (!jkt) return identity_failure("subject AID jkt failed: " + jkt.error().message());
+  // The subject's key comes from a parsed AID, so only reading the key can fail here.
+  auto jkt = aid_thumbprint(context.subject_aid);
+  if (!jkt) return identity_failure("subject AID parse failed: " + jkt.error().message());
   if (claims.cnf->jkt != *jkt) return identity_failure("cnf.jkt mismatch");
   return {};
 }

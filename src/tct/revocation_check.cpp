@@ -5,22 +5,6 @@
 #include <utility>
 
 namespace zelk {
-namespace {
-
-// The hyphenated text without allocating: the lookup runs once per verification.
-std::string_view format_uuid(const Uuid& id, std::array<char, 36>& buf) {
-  constexpr char kHex[] = "0123456789abcdef";
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < id.bytes.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) buf[at++] = '-';
-    buf[at++] = kHex[id.bytes[i] >> 4];
-    buf[at++] = kHex[id.bytes[i] & 0x0F];
-  }
-  return {buf.data(), at};
-}
-
-}  // namespace
-
 RevokedJtiSet::RevokedJtiSet(std::initializer_list<std::string_view> texts) {
   owned_.reserve(texts.size());
   for (std::string_view text : texts) owned_.emplace(text);
@@ -56,8 +40,9 @@ bool RevokedJtiSet::contains(std::string_view text) const {
 
 bool jti_in_revoked_set(const RevokedJtiSet& set, const Uuid& jti) {
   if (set.empty()) return false;
-  std::array<char, 36> buf;
-  return set.contains(format_uuid(jti, buf));
+  std::array<char, 36> buf;  // the hyphenated text, without allocating
+  const char* end = jti.write_to(buf.data());
+  return set.contains(std::string_view(buf.data(), static_cast<std::size_t>(end - buf.data())));
 }
 
 RevocationCheck revocation_check_from_set(RevokedJtiSet set) {

@@ -39,7 +39,6 @@ class RevokedJtiSet {
   // A set answered by `lookup(context, text)`; the context must outlive every use of the set.
   static RevokedJtiSet looked_up(Lookup lookup, const void* context);
 
-  void insert(std::string text) { owned_.insert(std::move(text)); }
   void clear();
   // True for an empty owned or borrowed set; a looked-up set is never known to be empty.
   bool empty() const { return owned_.empty() && borrowed_.empty() && lookup_ == nullptr; }

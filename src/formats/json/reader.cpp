@@ -269,12 +269,10 @@ bool Reader::finish_float(bool negative, std::uint64_t significand, std::int64_t
     std::int64_t decimal_exponent = exponent;
     for (std::uint64_t s = significand; s >= 10; s /= 10) ++decimal_exponent;
     if (decimal_exponent >= 0) return syntax_before("number out of range");
-    f = 0.0;
+    f = negative ? -0.0 : 0.0;  // from_chars keeps the sign itself, but not on underflow
   } else if (ec != std::errc() || end != last) {
     return syntax_before("invalid number");  // not reached: the syntax was checked above
   }
-  // from_chars keeps the sign itself; an underflow takes it from the text.
-  if (ec == std::errc::result_out_of_range && negative) f = -0.0;
   out = {.kind = Number::Kind::Float, .real = f};
   return true;
 }
