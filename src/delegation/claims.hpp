@@ -78,6 +78,20 @@ json::Value delegation_claims_to_value(const DelegationClaims& claims);
 [[nodiscard]] std::expected<std::string, CryptoError> build_delegation_token(
     const SigningKey& signer, const DelegationClaims& claims);
 
+// The claims of a grant voucher as its holder reads them: no signature or expiry check (the
+// grantor checks both when the delegation comes back), but the same strict reading as a
+// verifier's.
+[[nodiscard]] std::expected<GrantVoucherClaims, DelegationError> read_held_voucher(
+    std::string_view token);
+
+// A single-hop delegation token from `signer` to `delegatee` under the voucher the signer holds:
+// the voucher is read (not verified) and must name the signer as its subject; the scope must be
+// non-empty and within its grants; the token expires at now + ttl (saturating) or with the
+// voucher, whichever is sooner. No jti, chain or chain_hash.
+[[nodiscard]] std::expected<std::string, DelegationError> build_single_hop_delegation(
+    const SigningKey& signer, std::string_view voucher_token, const Aid& delegatee,
+    std::span<const std::string> scope, std::int64_t ttl_secs, std::int64_t now);
+
 // The hash that binds a chain: SHA-256 over the canonical JSON array of the base64url SHA-256 of
 // each token text, in chain order; 43 base64url characters.
 [[nodiscard]] std::expected<std::string, DelegationError> compute_chain_hash(

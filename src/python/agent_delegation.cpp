@@ -1,6 +1,5 @@
 // ZelkAgent.build_delegation and issue_tct_for_delegatee: passing granted capabilities on to a
 // third agent, and, at the grantor, minting that agent its own TCT once the delegation verified.
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,10 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/envelope.hpp"
 #include "delegation/claims.hpp"
-#include "delegation/precheck.hpp"
-#include "formats/saturating.hpp"
 #include "python/agent.hpp"
 #include "python/clock.hpp"
 #include "python/delegation.hpp"
@@ -22,31 +18,14 @@
 #include "tct/claims.hpp"
 #include "tct/mint.hpp"
 #include "tct/tct_envelope.hpp"
-#include "tct/verify.hpp"
 
 namespace zelk::py {
 namespace {
-
-using Kind = DelegationError::Kind;
 
 constexpr Signature kBuildDelegation{
     "ZelkAgent", "build_delegation", 3, {"voucher_token", "delegatee_aid", "scope", "ttl_secs"}};
 constexpr Signature kIssueTctForDelegatee{
     "ZelkAgent", "issue_tct_for_delegatee", 1, {"verified", "ttl_secs"}};
-
-std::unexpected<DelegationError> refuse(Kind kind) {
-  return std::unexpected(DelegationError::of(kind));
-}
-
-// The voucher's claims as its holder reads them: no signature or expiry check (the grantor checks
-// both when the delegation comes back), but the same strict reading as a verifier's.
-std::expected<GrantVoucherClaims, DelegationError> read_held_voucher(std::string_view token) {
-  auto parsed = ParsedGrantVoucher::parse(token);
-  if (!parsed) return std::unexpected(DelegationError::wrap(std::move(parsed.error())));
-  if (auto ok = check_token_claims(*parsed, "voucher: "); !ok)
-    return std::unexpected(std::move(ok.error()));
-  return *parsed->claims();
-}
 
 Result<Aid> parse_delegatee(std::string_view text) {
   auto aid = parse_aid(text);
@@ -93,37 +72,6 @@ Result<OwnedRef> issue_tct_for_delegatee(BorrowedRef self, Call call) {
 }
 
 }  // namespace
-
-std::expected<std::string, DelegationError> build_single_hop_delegation(
-    const SigningKey& signer, std::string_view voucher_token, const Aid& delegatee,
-    std::span<const std::string> scope, std::int64_t ttl_secs, std::int64_t now) {
-  auto voucher = read_held_voucher(voucher_token);
-  if (!voucher) return std::unexpected(std::move(voucher.error()));
-  if (voucher->sub != signer.aid()) return refuse(Kind::VoucherInvalid);
-  if (scope.empty()) return refuse(Kind::EmptyScope);
-  if (delegatee == signer.aid()) return refuse(Kind::SelfDelegation);
-  const std::vector<std::string>& grants = voucher->grants;
-  if (grants.empty() || !std::ranges::all_of(scope, [&](const std::string& entry) {
-        return std::ranges::find(grants, entry) != grants.end();
-      }))
-    return refuse(Kind::ScopeExceedsGrant);
-
-  auto jkt = aid_thumbprint(delegatee);
-  if (!jkt) return std::unexpected(DelegationError::wrap(std::move(jkt.error())));
-
-  DelegationClaims claims;
-  claims.ver = std::string(kProtocolVersion);
-  claims.iss = signer.aid();
-  claims.sub = delegatee;
-  claims.aud = std::move(voucher->iss);
-  claims.scope.assign(scope.begin(), scope.end());
-  claims.exp = std::min(saturating_add(now, ttl_secs), voucher->exp);
-  claims.cnf.jkt = std::move(*jkt);
-  claims.voucher = std::string(voucher_token);
-  auto token = build_delegation_token(signer, claims);
-  if (!token) return std::unexpected(DelegationError::wrap(std::move(token.error())));
-  return std::move(*token);
-}
 
 PyMethodDef agent_build_delegation_method() {
   return method<build_delegation>(
