@@ -60,10 +60,13 @@ bool is_numpy_bool(BorrowedRef type) {
 }
 
 // A failed call into the caller's code answers false; a PanicException out of it is kept.
-bool refused(PythonRevocationCheck::State& state) {
-  PyError error = take_callback_error("revocation_check");
+bool refused(PythonRevocationCheck::State& state, PyError error) {
   if (error.is_panic()) state.panic = std::move(error);
   return false;
+}
+
+bool refused(PythonRevocationCheck::State& state) {
+  return refused(state, take_callback_error("revocation_check"));
 }
 
 // True only for True itself, or a numpy boolean whose type's __bool__ answers True.
@@ -82,16 +85,10 @@ bool answer_revokes(PythonRevocationCheck::State& state, BorrowedRef result) {
 bool call_revocation_check(PythonRevocationCheck::State& state, const Uuid& jti) {
   if (state.panic) return false;
   GilScope gil;
-  auto arg = py_str(jti.to_string());
-  if (!arg) {
-    state.panic = std::move(arg).error();
-    return false;
-  }
   // Not callable, or raising: the exception is dropped and the participant stays.
-  OwnedRef result = OwnedRef::steal(
-      PyObject_CallFunctionObjArgs(state.callable.get().get(), arg->get(), nullptr));
-  if (!result) return refused(state);
-  return answer_revokes(state, result.borrow());
+  auto result = call_with_text(state.callable.get(), jti.to_string(), "revocation_check");
+  if (!result) return refused(state, std::move(result).error());
+  return answer_revokes(state, result->borrow());
 }
 
 Result<OwnedRef> verification_dict(const BundleVerification& verified) {

@@ -48,7 +48,8 @@ Result<OwnedRef> build_hello(BorrowedRef self, Call call) {
 
   ZELK_PY_TRY(MessageStamp stamp, new_message_stamp());
   std::optional<PyError> panic;
-  ZELK_PY_TRY(LocalIdentity identity, make_oidc_minter(session->config, mint, panic));
+  ZELK_PY_TRY(LocalIdentity identity,
+              make_oidc_minter(session->manifest.identity_hint, mint, panic));
   auto payload = begin_hello(session->state, identity, peer_aid, stamp.id, stamp.timestamp,
                              std::move(requested_grants), *session->key, session->manifest);
   if (!payload) return fail(handshake_failure(payload.error(), panic));
@@ -65,8 +66,7 @@ Result<OwnedRef> process_hello_ack(BorrowedRef self, Call call) {
   static_cast<void>(session_id);  // the responder's session id plays no part on this side
 
   ZELK_PY_TRY(auto ack, read_message(hello_ack_json, "hello_ack", &mutual_hello_ack_from_value));
-  const CallResolver resolver(session->config.resolver);
-  ZELK_PY_TRY(HandshakeContext context, make_context(*session, resolver));
+  ZELK_PY_TRY(HandshakeContext context, make_context(*session));
   if (std::holds_alternative<NoHandshake>(session->state))
     return fail(PyError::runtime_error("call build_hello() first"));
   auto commit = on_hello_ack(session->state, ack.envelope, ack.payload, context);
@@ -82,8 +82,7 @@ Result<OwnedRef> complete(BorrowedRef self, Call call) {
   ZELK_PY_TRY(std::string_view commit_ack_json, arg(args, 0, to_text));
 
   ZELK_PY_TRY(auto ack, read_message(commit_ack_json, "commit_ack", &mutual_commit_ack_from_value));
-  const CallResolver resolver(session->config.resolver);
-  ZELK_PY_TRY(HandshakeContext context, make_context(*session, resolver));
+  ZELK_PY_TRY(HandshakeContext context, make_context(*session));
   if (std::holds_alternative<NoHandshake>(session->state))
     return fail(PyError::runtime_error("call process_hello_ack() first"));
   auto received = on_commit_ack(session->state, ack.envelope.sender.agent_id, ack.payload, context);

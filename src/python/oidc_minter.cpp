@@ -16,40 +16,32 @@ std::expected<std::string, std::string> call_oidc_mint_jwt(BorrowedRef callable,
                                                            std::string_view nonce,
                                                            std::optional<PyError>& panic) {
   const GilScope gil;
-  auto nonce_obj = py_str(nonce);
-  if (!nonce_obj) {
-    panic = std::move(nonce_obj).error();
-    return std::unexpected(std::string("panic"));
-  }
-  OwnedRef args = OwnedRef::steal(PyTuple_Pack(1, nonce_obj->get()));
-  OwnedRef result =
-      args ? OwnedRef::steal(PyObject_Call(callable.get(), args.get(), nullptr)) : OwnedRef();
+  auto result = call_with_text(callable, nonce, "oidc_mint_jwt");
   if (!result) {
-    PyError error = take_callback_error("oidc_mint_jwt");
+    PyError error = std::move(result).error();
     if (error.is_panic()) {
       panic = std::move(error);
       return std::unexpected(std::string("panic"));
     }
     return std::unexpected("oidc_mint_jwt raised: " + error.describe());
   }
-  auto text = to_text(result.borrow());
+  auto text = to_text(result->borrow());
   if (!text) return std::unexpected("oidc_mint_jwt must return str: " + text.error().describe());
   return std::string(*text);
 }
 
 }  // namespace
 
-Result<LocalIdentity> make_oidc_minter(const HandshakeConfig& config, BorrowedRef oidc_mint_jwt,
+Result<LocalIdentity> make_oidc_minter(const IdentityHint& hint, BorrowedRef oidc_mint_jwt,
                                        std::optional<PyError>& panic) {
-  if (config.identity_type == IdentityType::PinnedKey)
-    return LocalIdentity(PinnedKeyIdentity{config.identity_subject});
+  if (hint.type == IdentityType::PinnedKey) return LocalIdentity(PinnedKeyIdentity{hint.subject});
   if (!oidc_mint_jwt)
     return fail(
         PyError::value_error("agent manifest is OIDC; `oidc_mint_jwt` callable is required"));
-  if (!config.identity_issuer)
+  if (!hint.issuer)
     return fail(PyError::runtime_error(
         "OIDC identity_hint missing issuer (build_manifest invariant violated)"));
-  auto issuer = url::parse_url(*config.identity_issuer);
+  auto issuer = url::parse_url(*hint.issuer);
   if (!issuer)
     return fail(PyError::runtime_error("identity_hint.issuer not a URL: " +
                                        std::string(issuer.error().message())));
@@ -58,8 +50,7 @@ Result<LocalIdentity> make_oidc_minter(const HandshakeConfig& config, BorrowedRe
                        slot = &panic](std::string_view nonce) {
     return call_oidc_mint_jwt(callable.borrow(), nonce, *slot);
   };
-  return LocalIdentity(
-      OidcMintedIdentity{std::move(*issuer), config.identity_subject, std::move(minter)});
+  return LocalIdentity(OidcMintedIdentity{std::move(*issuer), hint.subject, std::move(minter)});
 }
 
 }  // namespace zelk::py

@@ -34,10 +34,10 @@ Result<OwnedRef> process_hello(BorrowedRef self, Call call) {
 
   ZELK_PY_TRY(auto hello, read_message(hello_json, "hello", &mutual_hello_from_value));
   ZELK_PY_TRY(MessageStamp stamp, new_message_stamp());
-  const CallResolver resolver(session->config.resolver);
-  ZELK_PY_TRY(HandshakeContext context, make_context(*session, resolver));
+  ZELK_PY_TRY(HandshakeContext context, make_context(*session));
   std::optional<PyError> panic;
-  ZELK_PY_TRY(LocalIdentity identity, make_oidc_minter(session->config, mint, panic));
+  ZELK_PY_TRY(LocalIdentity identity,
+              make_oidc_minter(session->manifest.identity_hint, mint, panic));
   // This side asks for everything the initiator offers.
   std::vector<std::string> requested = hello.payload.manifest.offered_capabilities;
   auto answer = on_hello(hello.envelope, hello.payload, identity, stamp.id, stamp.timestamp,
@@ -59,8 +59,7 @@ Result<OwnedRef> process_commit(BorrowedRef self, Call call) {
   ZELK_PY_TRY(std::string_view commit_json, arg(args, 0, to_text));
 
   ZELK_PY_TRY(auto commit, read_message(commit_json, "commit", &mutual_commit_from_value));
-  const CallResolver resolver(session->config.resolver);
-  ZELK_PY_TRY(HandshakeContext context, make_context(*session, resolver));
+  ZELK_PY_TRY(HandshakeContext context, make_context(*session));
   if (std::holds_alternative<NoHandshake>(session->state))
     return fail(PyError::runtime_error("call process_hello() first"));
   auto answer = on_commit(session->state, commit.envelope.sender.agent_id, commit.payload, context);

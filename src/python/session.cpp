@@ -18,6 +18,16 @@ namespace {
 constexpr std::string_view kNoResolver =
     "no JWKS resolver configured for this session (pinned-key only)";
 
+// The resolver of a session made without a JwksProvider: it has keys for no issuer.
+class NoResolver final : public JwksResolver {
+ public:
+  std::expected<std::vector<Jwk>, JwksResolverError> resolve(const url::Url&) const override {
+    return std::unexpected(JwksResolverError::unavailable(std::string(kNoResolver)));
+  }
+};
+
+const NoResolver g_no_resolver{};
+
 constexpr Signature kNewSession{"ZelkAgent", "new_session", 0, {"jwks", "trust_anchors"}};
 constexpr Signature kNewResponder{"ZelkAgent", "new_responder", 0, {"jwks", "trust_anchors"}};
 
@@ -55,9 +65,6 @@ Result<Session<State>> make_session(BorrowedRef self, Call call, const Signature
   HandshakeConfig config{
       .resolver = provider ? std::shared_ptr<const JwksState>((*provider)->state) : nullptr,
       .trust_anchors = std::move(anchors),
-      .identity_subject = manifest.identity_hint.subject,
-      .identity_issuer = manifest.identity_hint.issuer,
-      .identity_type = manifest.identity_hint.type,
   };
   return Session<State>{.key = agent->key,
                         .manifest = std::move(manifest),
@@ -77,15 +84,13 @@ Result<OwnedRef> new_responder(BorrowedRef self, Call call) {
 
 }  // namespace
 
-std::expected<std::vector<Jwk>, JwksResolverError> CallResolver::resolve(
-    const url::Url& issuer) const {
-  if (!provider_) return std::unexpected(JwksResolverError::unavailable(std::string(kNoResolver)));
-  return provider_->resolve(issuer);
-}
-
 template <class State>
-Result<HandshakeContext> make_context(const Session<State>& session, const CallResolver& resolver) {
+Result<HandshakeContext> make_context(const Session<State>& session) {
   ZELK_PY_TRY(std::int64_t now, system_now_secs());
+  // The session holds its provider's state, and the call holds the session.
+  const JwksResolver& resolver = session.config.resolver
+                                     ? static_cast<const JwksResolver&>(*session.config.resolver)
+                                     : g_no_resolver;
   return HandshakeContext{.signing_key = *session.key,
                           .own_manifest = session.manifest,
                           .trust_anchors = session.config.trust_anchors,
@@ -96,8 +101,8 @@ Result<HandshakeContext> make_context(const Session<State>& session, const CallR
                           .now = now};
 }
 
-template Result<HandshakeContext> make_context(const Session<InitiatorState>&, const CallResolver&);
-template Result<HandshakeContext> make_context(const Session<ResponderState>&, const CallResolver&);
+template Result<HandshakeContext> make_context(const Session<InitiatorState>&);
+template Result<HandshakeContext> make_context(const Session<ResponderState>&);
 
 PyMethodDef agent_new_session_method() {
   return method<new_session>(

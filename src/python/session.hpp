@@ -24,9 +24,6 @@ namespace zelk::py {
 struct HandshakeConfig {
   std::shared_ptr<const JwksState> resolver;  // absent without a JwksProvider
   std::vector<std::string> trust_anchors;     // serialised URLs
-  std::string identity_subject;
-  std::optional<std::string> identity_issuer;
-  IdentityType identity_type = IdentityType::PinnedKey;
 };
 
 // The value of InitiatorSession and ResponderSession: the agent's key (shared), a private copy of
@@ -48,26 +45,17 @@ PyClass& responder_session_class();
 Result<OwnedRef> wrap_initiator_session(Session<InitiatorState> value);
 Result<OwnedRef> wrap_responder_session(Session<ResponderState> value);
 
-// The resolver a call hands to the handshake: the session's provider, or one that always fails.
-class CallResolver final : public JwksResolver {
- public:
-  explicit CallResolver(std::shared_ptr<const JwksState> provider)
-      : provider_(std::move(provider)) {}
-  std::expected<std::vector<Jwk>, JwksResolverError> resolve(const url::Url& issuer) const override;
-
- private:
-  std::shared_ptr<const JwksState> provider_;
-};
-
-// The per-call context: the session's key, Manifest and anchors, the resolver, no optional hooks,
-// and the clock read once. `resolver` must outlive the context.
+// The per-call context: the session's key, Manifest and anchors, its provider's keys (without a
+// provider, a resolver that always fails), no optional hooks, and the clock read once. It refers
+// into `session`, which must stay borrowed while the context is used.
 template <class State>
-Result<HandshakeContext> make_context(const Session<State>& session, const CallResolver& resolver);
+Result<HandshakeContext> make_context(const Session<State>& session);
 
-// The agent's own identity for its proof in a hello. For an OIDC identity the caller's
-// oidc_mint_jwt (absent: null) is required and wrapped; a PanicException that comes back out of
-// it is kept in `panic`, which the caller raises in place of the handshake's failure.
-Result<LocalIdentity> make_oidc_minter(const HandshakeConfig& config, BorrowedRef oidc_mint_jwt,
+// The agent's own identity, from its Manifest's identity hint, for its proof in a hello. For an
+// OIDC identity the caller's oidc_mint_jwt (absent: null) is required and wrapped; a
+// PanicException that comes back out of it is kept in `panic`, which the caller raises in place
+// of the handshake's failure.
+Result<LocalIdentity> make_oidc_minter(const IdentityHint& hint, BorrowedRef oidc_mint_jwt,
                                        std::optional<PyError>& panic);
 
 }  // namespace zelk::py

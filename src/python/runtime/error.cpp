@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "python/runtime/convert.hpp"
 #include "python/runtime/once.hpp"
 #include "python/runtime/panic.hpp"
 
@@ -74,6 +75,15 @@ PyError take_callback_error(std::string_view callable_name) {
   }
   PyErr_Restore(type, value, traceback);
   return PyError::fetch();
+}
+
+Result<OwnedRef> call_with_text(BorrowedRef callable, std::string_view text,
+                                std::string_view callable_name) {
+  ZELK_PY_TRY(OwnedRef arg, py_str(text));
+  OwnedRef result =
+      OwnedRef::steal(PyObject_CallFunctionObjArgs(callable.get(), arg.get(), nullptr));
+  if (!result) return fail(take_callback_error(callable_name));
+  return result;
 }
 
 bool PyError::is_panic() const {

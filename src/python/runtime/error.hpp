@@ -81,6 +81,12 @@ BorrowedRef panic_exception_type();
 // and the returned error is_panic(), for the caller to pass on whatever it does with failures.
 PyError take_callback_error(std::string_view callable_name);
 
+// Calls the caller's `callable` (named `callable_name`) with `text` as its one argument, as a str.
+// A failure of the call is take_callback_error's; one to make the argument is a panic. The caller
+// holds the interpreter lock.
+Result<OwnedRef> call_with_text(BorrowedRef callable, std::string_view text,
+                                std::string_view callable_name);
+
 // Reports a Python failure that cannot be raised (the result-object case) and panics.
 PyError null_result_panic(std::source_location where = std::source_location::current());
 
