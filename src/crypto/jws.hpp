@@ -15,6 +15,7 @@
 #include "formats/json/parse.hpp"
 #include "formats/json/reader.hpp"
 #include "formats/json/record.hpp"
+#include "formats/json/strict_members.hpp"
 #include "formats/json/value.hpp"
 
 namespace zelk {
@@ -128,8 +129,9 @@ class CompactJws {
 // syntax error the scan meets first), else the first top-level member that the record does not
 // declare (Undeclared: that name). A payload that is not JSON is left to the strict read. For a
 // CompactJws parsed on its own; ParsedToken::precheck_payload is what verifiers call.
+// Unreadable (the strict read's whole message) comes only from ParsedToken::claims_problem.
 struct PayloadProblem {
-  enum class Kind : std::uint8_t { Repeated, Undeclared };
+  enum class Kind : std::uint8_t { Repeated, Undeclared, Unreadable };
   Kind kind;
   std::string text;
 };
@@ -176,6 +178,16 @@ class ParsedToken {
   [[nodiscard]] std::optional<PayloadProblem> precheck_payload() const {
     if (clean_) return std::nullopt;
     return find_payload_problem(jws_, json::RecordInfo<Claims>::names);
+  }
+  // What readers that take the claims before any signature check refuse, first found first: the
+  // pre-check's problem, then the strict read's own error (Undeclared when it names an unknown
+  // member, else Unreadable). Call once the payload has decoded; none means the claims are good.
+  [[nodiscard]] std::optional<PayloadProblem> claims_problem() const {
+    if (std::optional<PayloadProblem> problem = precheck_payload()) return problem;
+    if (claims_) return std::nullopt;
+    if (std::optional<std::string> name = json::unknown_field_name(claims_.error()))
+      return PayloadProblem{PayloadProblem::Kind::Undeclared, std::move(*name)};
+    return PayloadProblem{PayloadProblem::Kind::Unreadable, claims_.error().full()};
   }
 
  private:

@@ -8,7 +8,6 @@
 #include "crypto/jws.hpp"
 #include "delegation/delegation_error.hpp"
 #include "formats/json/record.hpp"
-#include "formats/json/strict_members.hpp"
 
 namespace zelk {
 
@@ -24,17 +23,18 @@ template <json::Record Claims>
   const CompactJws& jws = token.jws();
   if (!jws.payload_bytes())
     return std::unexpected(DelegationError::wrap(jws.payload_bytes().error()));
-  if (std::optional<PayloadProblem> problem = token.precheck_payload()) {
-    if (problem->kind == PayloadProblem::Kind::Undeclared)
+  std::optional<PayloadProblem> problem = token.claims_problem();
+  if (!problem) return {};
+  switch (problem->kind) {
+    case PayloadProblem::Kind::Undeclared:
       return std::unexpected(DelegationError::unknown_field(std::move(problem->text)));
-    return std::unexpected(DelegationError::claims_malformed(std::move(problem->text)));
+    case PayloadProblem::Kind::Repeated:
+      return std::unexpected(DelegationError::claims_malformed(std::move(problem->text)));
+    case PayloadProblem::Kind::Unreadable:
+      break;
   }
-  const auto& claims = token.claims();
-  if (claims) return {};
-  if (std::optional<std::string> name = json::unknown_field_name(claims.error()))
-    return std::unexpected(DelegationError::unknown_field(std::move(*name)));
   std::string text(read_prefix);
-  text += claims.error().full();
+  text += problem->text;
   return std::unexpected(DelegationError::claims_malformed(std::move(text)));
 }
 

@@ -1,7 +1,6 @@
 #include <utility>
 
 #include "formats/json/parse.hpp"
-#include "formats/json/strict_members.hpp"
 #include "session_bundle/bundle.hpp"
 
 namespace zelk {
@@ -21,18 +20,12 @@ std::unexpected<SessionBundleError> claims_failure(std::string text) {
 
 std::expected<TctClaims, SessionBundleError> decode_participant_tct(const ParsedTct& tct) {
   if (!tct.jws().payload_bytes()) return token_failure(tct.jws().payload_bytes().error());
-  if (std::optional<PayloadProblem> problem = tct.precheck_payload()) {
+  if (std::optional<PayloadProblem> problem = tct.claims_problem()) {
     if (problem->kind == PayloadProblem::Kind::Undeclared)
       return std::unexpected(SessionBundleError::unknown_field(std::move(problem->text)));
     return claims_failure(std::move(problem->text));
   }
-  const auto& claims = tct.claims();
-  if (!claims) {
-    if (std::optional<std::string> name = json::unknown_field_name(claims.error()))
-      return std::unexpected(SessionBundleError::unknown_field(std::move(*name)));
-    return claims_failure(claims.error().full());
-  }
-  return *claims;
+  return *tct.claims();
 }
 
 std::expected<ParsedTct, SessionBundleError> parse_participant_tct(std::string_view tct) {

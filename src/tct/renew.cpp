@@ -9,6 +9,7 @@
 #include "formats/json/parse.hpp"
 #include "formats/saturating.hpp"
 #include "tct/claims.hpp"
+#include "tct/payload_problem.hpp"
 #include "tct/verify.hpp"
 
 namespace zelk {
@@ -24,12 +25,9 @@ std::expected<TctClaims, TctError> unverified_claims(const ParsedTct& token) {
   if (!jws.payload_bytes()) return std::unexpected(TctError::wrap(jws.payload_bytes().error()));
   // The same scan as the verifier's pre-check; only its undeclared-member finding waits for
   // the TCT type.
-  if (std::optional<PayloadProblem> problem = token.precheck_payload()) {
-    if (problem->kind == PayloadProblem::Kind::Repeated)
-      return std::unexpected(TctError::claims_malformed(std::move(problem->text)));
-    if (jws.typ_hint() == kTctTyp)
-      return std::unexpected(TctError::unknown_field(std::move(problem->text)));
-  }
+  std::optional<PayloadProblem> problem = token.precheck_payload();
+  if (problem && (problem->kind == PayloadProblem::Kind::Repeated || jws.typ_hint() == kTctTyp))
+    return std::unexpected(from_payload_problem(std::move(*problem)));
   if (token.claims()) return *token.claims();
   const json::ParsedText* payload = jws.payload_json();
   if (payload == nullptr) {

@@ -5,6 +5,7 @@
 #include "core/envelope.hpp"
 #include "crypto/keys.hpp"
 #include "formats/saturating.hpp"
+#include "tct/payload_problem.hpp"
 
 template <>
 struct zelk::VerifierOf<zelk::TctClaims> {
@@ -40,9 +41,7 @@ template <typename Claims>
   if (!token.jws().payload_bytes()) return TctError::wrap(token.jws().payload_bytes().error());
   std::optional<PayloadProblem> problem = token.precheck_payload();
   if (!problem) return std::nullopt;
-  if (problem->kind == PayloadProblem::Kind::Repeated)
-    return TctError::claims_malformed(std::move(problem->text));
-  return TctError::unknown_field(std::move(problem->text));
+  return from_payload_problem(std::move(*problem));
 }
 
 // The steps every token kind shares: pre-check, signature, strict claims.
