@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 
 namespace zelk {
@@ -15,5 +16,12 @@ struct ClockError {
 
 // The realtime clock in whole unix seconds.
 std::expected<std::int64_t, ClockError> unix_now_secs();
+
+// The caller's time when given, else the clock, for code with no error path: a failed clock is a
+// broken invariant, told as `what` or, when that is null, as the clock's own message.
+std::int64_t now_or_invariant(std::optional<std::int64_t> given, const char* what = nullptr);
+
+// What the token and bundle builders tell of a failed clock.
+inline constexpr char kClockFailedText[] = "the system clock failed or reads before 1970";
 
 }  // namespace zelk

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "crypto/invariant.hpp"
+
 namespace zelk {
 namespace {
 
@@ -69,6 +71,13 @@ std::expected<Uuid, RandomError> new_uuid_v4() {
   std::array<std::uint8_t, 16> bits{};
   if (auto ok = random_bytes(bits); !ok) return std::unexpected(ok.error());
   return Uuid::v4_from_random(bits);
+}
+
+Uuid fresh_uuid_or_invariant(std::optional<Uuid> given) {
+  if (given) return *given;
+  auto fresh = new_uuid_v4();
+  if (!fresh) crypto_detail::invariant_failure("the random source failed");
+  return *fresh;
 }
 
 }  // namespace zelk

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -26,5 +27,9 @@ std::expected<void, RandomError> random_bytes(std::span<std::uint8_t> out);
 
 // A fresh version-4 UUID from the random source.
 std::expected<Uuid, RandomError> new_uuid_v4();
+
+// The caller's id when given, else a fresh version-4 UUID, for code with no error path: a failed
+// random source is a broken invariant.
+Uuid fresh_uuid_or_invariant(std::optional<Uuid> given);
 
 }  // namespace zelk

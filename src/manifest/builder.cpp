@@ -7,20 +7,10 @@
 #include "crypto/clock.hpp"
 #include "crypto/detached.hpp"
 #include "formats/base64url.hpp"
-#include "formats/invariant.hpp"
 #include "formats/saturating.hpp"
 #include "manifest/signing.hpp"
 
 namespace zelk {
-namespace {
-
-std::int64_t now_or_invariant() {
-  auto now = unix_now_secs();
-  if (!now) invariant_failure(now.error().message().c_str());
-  return *now;
-}
-
-}  // namespace
 
 ManifestBuilder& ManifestBuilder::set_handshake_endpoint(const url::Url& url) {
   handshake_endpoint_ = url.href();
@@ -98,7 +88,7 @@ std::expected<Manifest, ManifestError> build_signed_manifest(
   // The proof covers the raw challenge bytes, not their text.
   m.proof_of_possession.challenge = b64url_encode(challenge);
   m.proof_of_possession.signature = sign_detached(key, ByteView(challenge));
-  m.published_at = builder.published_at_ ? *builder.published_at_ : now_or_invariant();
+  m.published_at = now_or_invariant(builder.published_at_);
   m.expires_at = saturating_add(m.published_at, builder.ttl_secs_);
   m.aid = key.aid();
   if (!builder.extensions_.empty()) {

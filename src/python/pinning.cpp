@@ -33,25 +33,16 @@ Result<OwnedRef> compute_spki_hash(Call call) {
   return py_bytes(digest);
 }
 
-// A sequence other than str of integers from 0 to 255.
-Result<std::vector<std::uint8_t>> to_byte_values(BorrowedRef obj) {
-  if (PyUnicode_Check(obj.get())) return fail(PyError::type_error("Can't extract `str` to `Vec`"));
-  if (!PySequence_Check(obj.get())) return fail(not_an_instance(obj, "Sequence"));
-  std::vector<std::uint8_t> out;
-  OwnedRef iter = OwnedRef::steal(PyObject_GetIter(obj.get()));
-  if (!iter) return fail(PyError::fetch());
-  while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
-    // An integer beyond a C long is as far out of range as 256 and is told the same way.
-    int overflow = 0;
-    const long value = PyLong_AsLongAndOverflow(item.get(), &overflow);
-    if (value == -1 && PyErr_Occurred() != nullptr) return fail(PyError::fetch());
-    if (overflow != 0 || value < 0 || value > 255)
-      return fail(
-          PyError::of(PyExc_OverflowError, "out of range integral type conversion attempted"));
-    out.push_back(static_cast<std::uint8_t>(value));
-  }
-  if (PyErr_Occurred() != nullptr) return fail(PyError::fetch());
-  return out;
+// An integer from 0 to 255.
+Result<std::uint8_t> to_byte_value(BorrowedRef obj) {
+  // An integer beyond a C long is as far out of range as 256 and is told the same way.
+  int overflow = 0;
+  const long value = PyLong_AsLongAndOverflow(obj.get(), &overflow);
+  if (value == -1 && PyErr_Occurred() != nullptr) return fail(PyError::fetch());
+  if (overflow != 0 || value < 0 || value > 255)
+    return fail(
+        PyError::of(PyExc_OverflowError, "out of range integral type conversion attempted"));
+  return static_cast<std::uint8_t>(value);
 }
 
 // One pin as given: bytes or bytearray copied, any other sequence read as byte values.
@@ -66,21 +57,12 @@ Result<std::vector<std::uint8_t>> to_pin_bytes(BorrowedRef obj) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(PyByteArray_AsString(obj.get()));
     return std::vector<std::uint8_t>(data, data + size);
   }
-  return to_byte_values(obj);
+  // A sequence other than str of integers from 0 to 255.
+  return to_sequence<std::uint8_t>(obj, to_byte_value);
 }
 
 Result<std::vector<std::vector<std::uint8_t>>> to_pin_list(BorrowedRef obj) {
-  if (PyUnicode_Check(obj.get())) return fail(PyError::type_error("Can't extract `str` to `Vec`"));
-  if (!PySequence_Check(obj.get())) return fail(not_an_instance(obj, "Sequence"));
-  std::vector<std::vector<std::uint8_t>> pins;
-  OwnedRef iter = OwnedRef::steal(PyObject_GetIter(obj.get()));
-  if (!iter) return fail(PyError::fetch());
-  while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
-    ZELK_PY_TRY(std::vector<std::uint8_t> pin, to_pin_bytes(item.borrow()));
-    pins.push_back(std::move(pin));
-  }
-  if (PyErr_Occurred() != nullptr) return fail(PyError::fetch());
-  return pins;
+  return to_sequence<std::vector<std::uint8_t>>(obj, to_pin_bytes);
 }
 
 Result<OwnedRef> spki_pin_verifier_new(PyTypeObject*, Call call) {

@@ -6,7 +6,6 @@
 #include "core/envelope.hpp"
 #include "crypto/clock.hpp"
 #include "crypto/detached.hpp"
-#include "crypto/invariant.hpp"
 #include "crypto/random.hpp"
 
 namespace zelk {
@@ -20,20 +19,8 @@ std::expected<std::string, SessionBundleError> build_session_bundle(
   SessionTrustBundle bundle;
   bundle.version = std::string(kProtocolVersion);
   bundle.coordinator = coordinator.aid();
-  if (session_id) {
-    bundle.session_id = *session_id;
-  } else {
-    auto fresh = new_uuid_v4();
-    if (!fresh) crypto_detail::invariant_failure("the random source failed");
-    bundle.session_id = *fresh;
-  }
-  if (issued_at) {
-    bundle.issued_at = *issued_at;
-  } else {
-    auto now = unix_now_secs();
-    if (!now) crypto_detail::invariant_failure("the system clock failed or reads before 1970");
-    bundle.issued_at = *now;
-  }
+  bundle.session_id = fresh_uuid_or_invariant(session_id);
+  bundle.issued_at = now_or_invariant(issued_at, kClockFailedText);
 
   for (std::size_t i = 0; i < participants.size(); ++i) {
     const ParticipantEntry& entry = participants[i];

@@ -5,7 +5,6 @@
 
 #include "core/envelope.hpp"
 #include "crypto/clock.hpp"
-#include "crypto/invariant.hpp"
 #include "crypto/random.hpp"
 #include "formats/saturating.hpp"
 #include "tct/grant_text.hpp"
@@ -38,22 +37,8 @@ std::expected<MintedTct, TctError> mint_tct(TctIssueParams params) {
   auto jkt = jwk_thumbprint(*params.subject_pubkey);
   if (!jkt) return std::unexpected(TctError::wrap(std::move(jkt.error())));
 
-  Uuid jti;
-  if (params.jti) {
-    jti = *params.jti;
-  } else {
-    auto fresh = new_uuid_v4();
-    if (!fresh) crypto_detail::invariant_failure("the random source failed");
-    jti = *fresh;
-  }
-  std::int64_t iat = 0;
-  if (params.iat) {
-    iat = *params.iat;
-  } else {
-    auto now = unix_now_secs();
-    if (!now) crypto_detail::invariant_failure("the system clock failed or reads before 1970");
-    iat = *now;
-  }
+  const Uuid jti = fresh_uuid_or_invariant(params.jti);
+  const std::int64_t iat = now_or_invariant(params.iat, kClockFailedText);
   const std::int64_t exp = saturating_add(iat, params.ttl_secs);
 
   const SigningKey& signer = params.signer.get();

@@ -59,20 +59,7 @@ Result<std::uint64_t> to_u64(BorrowedRef obj) {
 }
 
 Result<std::vector<std::string>> to_text_list(BorrowedRef obj) {
-  if (PyUnicode_Check(obj.get())) return fail(PyError::type_error("Can't extract `str` to `Vec`"));
-  if (!PySequence_Check(obj.get())) return fail(not_an_instance(obj, "Sequence"));
-  std::vector<std::string> items;
-  // Iteration below reports real failures; the length is only a hint.
-  items.reserve(reserve_hint(PySequence_Size(obj.get())));
-  OwnedRef iter = OwnedRef::steal(PyObject_GetIter(obj.get()));
-  if (!iter) return fail(PyError::fetch());
-  while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
-    auto text = to_text(item.borrow());
-    if (!text) return fail(std::move(text).error());
-    items.emplace_back(*text);
-  }
-  if (PyErr_Occurred() != nullptr) return fail(PyError::fetch());
-  return items;
+  return to_sequence<std::string>(obj, to_text);
 }
 
 std::size_t reserve_hint(Py_ssize_t reported) {

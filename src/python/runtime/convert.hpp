@@ -30,12 +30,31 @@ Result<ByteView> to_bytes(BorrowedRef obj);
 Result<std::int64_t> to_i64(BorrowedRef obj);
 // Any object with __index__, from 0 to 2^64 - 1.
 Result<std::uint64_t> to_u64(BorrowedRef obj);
-// A sequence other than str whose items are all str, copied in iteration order.
-Result<std::vector<std::string>> to_text_list(BorrowedRef obj);
 // How many items to reserve for a container whose length Python reports as `reported` (negative:
 // unknown, with the error cleared). A length is only a hint: range(10**9) reports a billion items
 // it never holds, so at most a small number is reserved and the rest grows as items arrive.
 std::size_t reserve_hint(Py_ssize_t reported);
+// A sequence other than str, each item converted by `convert` in iteration order; the first
+// item that fails stops the walk with its error.
+template <class Item, class Convert>
+Result<std::vector<Item>> to_sequence(BorrowedRef obj, Convert convert) {
+  if (PyUnicode_Check(obj.get())) return fail(PyError::type_error("Can't extract `str` to `Vec`"));
+  if (!PySequence_Check(obj.get())) return fail(not_an_instance(obj, "Sequence"));
+  std::vector<Item> items;
+  // Iteration below reports real failures; the length is only a hint.
+  items.reserve(reserve_hint(PySequence_Size(obj.get())));
+  OwnedRef iter = OwnedRef::steal(PyObject_GetIter(obj.get()));
+  if (!iter) return fail(PyError::fetch());
+  while (OwnedRef item = OwnedRef::steal(PyIter_Next(iter.get()))) {
+    auto value = convert(item.borrow());
+    if (!value) return fail(std::move(value).error());
+    items.emplace_back(std::move(*value));
+  }
+  if (PyErr_Occurred() != nullptr) return fail(PyError::fetch());
+  return items;
+}
+// A sequence other than str whose items are all str, copied in iteration order.
+Result<std::vector<std::string>> to_text_list(BorrowedRef obj);
 // A list or subclass (a tuple is refused).
 Result<BorrowedRef> to_list(BorrowedRef obj);
 // A dict or subclass.
