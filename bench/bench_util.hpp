@@ -3,12 +3,14 @@
 #include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
 #include <string_view>
 
+#include "crypto/keys.hpp"
 #include "crypto/openssl_ptr.hpp"
 #include "formats/bytes.hpp"
 
@@ -20,6 +22,13 @@ inline void require(bool ok, const char* what) {
     std::fprintf(stderr, "benchmark setup failed: %s\n", what);
     std::abort();
   }
+}
+
+// An Ed25519 key whose seed is 32 copies of `byte`: fixed keys, distinct per byte.
+inline SigningKey ed_key(std::uint8_t byte) {
+  std::array<std::uint8_t, 32> seed{};
+  seed.fill(byte);
+  return SigningKey::ed25519_from_seed(seed);
 }
 
 // The floor for an ES256 check: a P-256 public key and a DER signature made ready once, so that

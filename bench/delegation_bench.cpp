@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 #include <sodium.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,16 +20,11 @@ using zelk::SigningKey;
 
 constexpr std::int64_t kNow = 1'700'000'000;
 
-SigningKey key(std::uint8_t byte) {
-  std::array<std::uint8_t, 32> seed{};
-  seed.fill(byte);
-  return SigningKey::ed25519_from_seed(seed);
-}
-
+using zelk::bench::ed_key;
 using zelk::bench::require;
 
 struct Chain {
-  SigningKey grantor = key(1), alice = key(2), bob = key(3), carol = key(4);
+  SigningKey grantor = ed_key(1), alice = ed_key(2), bob = ed_key(3), carol = ed_key(4);
   std::string voucher, entry, outer;
 
   zelk::DelegationClaims hop(const SigningKey& from, const SigningKey& to, std::uint8_t jti) {

@@ -42,12 +42,6 @@ constexpr std::int64_t kNow = 1'700'000'000;
 
 using zelk::bench::require;
 
-SigningKey key_of(std::uint8_t byte) {
-  std::array<std::uint8_t, 32> seed{};
-  seed.fill(byte);
-  return SigningKey::ed25519_from_seed(seed);
-}
-
 class NoResolver : public JwksResolver {
  public:
   std::expected<std::vector<Jwk>, JwksResolverError> resolve(const url::Url&) const override {
@@ -60,7 +54,7 @@ struct Agent {
   Manifest manifest;
   std::vector<std::string> anchors;
 
-  explicit Agent(std::uint8_t byte, std::string subject) : key(key_of(byte)) {
+  explicit Agent(std::uint8_t byte, std::string subject) : key(bench::ed_key(byte)) {
     ManifestBuilder b(key);
     b.set_handshake_endpoint(*url::parse_url("https://agent.example/zelk"))
         .set_identity_hint({IdentityType::PinnedKey, std::move(subject), std::nullopt,

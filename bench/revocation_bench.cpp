@@ -21,11 +21,7 @@ using zelk::SigningKey;
 using zelk::bench::require;
 
 const SigningKey& key() {
-  static const SigningKey k = [] {
-    std::array<std::uint8_t, 32> seed{};
-    seed.fill(7);
-    return SigningKey::ed25519_from_seed(seed);
-  }();
+  static const SigningKey k = zelk::bench::ed_key(7);
   return k;
 }
 

@@ -3,12 +3,10 @@
 // (reading the tokens' claims, the signing input, the checks, the result lists).
 #include <benchmark/benchmark.h>
 
-#include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench_util.hpp"
 #include "crypto/detached.hpp"
 #include "crypto/jws.hpp"
 #include "crypto/keys.hpp"
@@ -24,29 +22,19 @@ using zelk::SigningKey;
 
 constexpr std::int64_t kNow = 1'700'000'000;
 
-void require(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "benchmark setup failed: %s\n", what);
-    std::abort();
-  }
-}
-
-SigningKey key_from(std::uint8_t byte) {
-  std::array<std::uint8_t, 32> seed{};
-  seed.fill(byte);
-  return SigningKey::ed25519_from_seed(seed);
-}
+using zelk::bench::ed_key;
+using zelk::bench::require;
 
 // A coordinator and `count` Ed25519 participants, each with a TCT the coordinator minted.
 struct Fixture {
-  SigningKey coordinator = key_from(200);
+  SigningKey coordinator = ed_key(200);
   std::vector<SigningKey> members;
   zelk::SessionTrustBundle bundle;
 
   explicit Fixture(std::size_t count) {
     std::vector<zelk::ParticipantEntry> entries;
     for (std::size_t i = 0; i < count; ++i) {
-      members.push_back(key_from(static_cast<std::uint8_t>(i + 1)));
+      members.push_back(ed_key(static_cast<std::uint8_t>(i + 1)));
       zelk::TctIssueParams p = zelk::new_tct_issue_params(coordinator);
       p.subject = members.back().aid();
       p.audience = members.back().aid();

@@ -27,10 +27,7 @@ const SigningKey& verifier() {
 const SigningKey& key_for(const json::Value& claims) {
   if (claims.is_object()) {
     const json::Value* iss = claims.as_object().find("iss");
-    if (iss != nullptr && iss->is_string()) {
-      for (const SigningKey* key : {&fuzz::ed25519_key(), &fuzz::p256_key(), &fuzz::peer_key()})
-        if (key->aid().text() == iss->as_string()) return *key;
-    }
+    if (iss != nullptr && iss->is_string()) return fuzz::key_for_aid(iss->as_string());
   }
   return fuzz::ed25519_key();
 }

@@ -47,6 +47,12 @@ const SigningKey& peer_key() {
   return *key;
 }
 
+const SigningKey& key_for_aid(std::string_view aid) {
+  for (const SigningKey* key : {&ed25519_key(), &p256_key(), &peer_key()})
+    if (key->aid().text() == aid) return *key;
+  return ed25519_key();
+}
+
 std::string sign_token(const SigningKey& key, std::string_view header, std::string_view payload) {
   std::string token = b64url_encode(as_bytes(header));
   token += '.';
@@ -104,6 +110,13 @@ Bytes rsa_sign(std::string_view signing_input) {
     fail("RSA signing");
   signature.resize(length);
   return signature;
+}
+
+Bytes provider_sign(std::size_t which, std::string_view signing_input) {
+  if (which == 2) return rsa_sign(signing_input);
+  const SigningKey& key = which == 0 ? ed25519_key() : p256_key();
+  const Signature64 signature = sign_bytes(key, as_bytes(signing_input));
+  return Bytes(signature.begin(), signature.end());
 }
 
 }  // namespace zelk::fuzz

@@ -41,6 +41,8 @@ const SigningKey& ed25519_key();
 const SigningKey& p256_key();
 // A second agent, the audience and subject of re-signed tokens.
 const SigningKey& peer_key();
+// The fixed key whose AID text is `aid`, or ed25519_key() when none is.
+const SigningKey& key_for_aid(std::string_view aid);
 
 // A compact JWS over the given header and payload texts (both base64url-encoded as they are),
 // signed by `key`: fuzzed claims re-signed so that the checks after the signature are reached.
@@ -51,6 +53,8 @@ std::string sign_token(const SigningKey& key, std::string_view header, std::stri
 const std::vector<Jwk>& provider_jwks();
 // The RS256 signature of the RSA key of provider_jwks() over `signing_input`.
 Bytes rsa_sign(std::string_view signing_input);
+// The signature of provider_jwks()[which] (0 Ed25519, 1 P-256, 2 RSA) over `signing_input`.
+Bytes provider_sign(std::size_t which, std::string_view signing_input);
 
 // Properties of a strict record reader with a text path (`read_text`, whole document), a value
 // path (`from_value`) and a writer to a value (`to_value`):

@@ -29,13 +29,6 @@ class FixedResolver final : public JwksResolver {
   }
 };
 
-Bytes signature_by(std::size_t which, std::string_view signing_input) {
-  if (which == 2) return fuzz::rsa_sign(signing_input);
-  const Signature64 s =
-      sign_bytes(which == 0 ? fuzz::ed25519_key() : fuzz::p256_key(), as_bytes(signing_input));
-  return Bytes(s.begin(), s.end());
-}
-
 template <typename T>
 void check_lenient(std::string_view text,
                    std::expected<T, json::JsonError> (*decode)(std::string_view)) {
@@ -61,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string token = b64url_encode(as_bytes(header_text));
   token += '.';
   b64url_encode_append(as_bytes(claims_text), token);
-  const Bytes signature = signature_by(which, token);
+  const Bytes signature = fuzz::provider_sign(which, token);
   token += '.';
   b64url_encode_append(signature, token);
 

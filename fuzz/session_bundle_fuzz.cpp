@@ -31,14 +31,8 @@ json::Value bundle_to_value(const SessionTrustBundle& bundle) {
   return json::record_to_value(SessionBundleEnvelope{bundle});
 }
 
-const SigningKey& key_of(const Aid& aid) {
-  for (const SigningKey* key : {&fuzz::ed25519_key(), &fuzz::p256_key(), &fuzz::peer_key()})
-    if (key->aid().text() == aid.text()) return *key;
-  return fuzz::ed25519_key();
-}
-
 void check_genuine(SessionTrustBundle bundle) {
-  const SigningKey& coordinator = key_of(bundle.coordinator);
+  const SigningKey& coordinator = fuzz::key_for_aid(bundle.coordinator.text());
   std::int64_t least_exp = std::numeric_limits<std::int64_t>::max();
   for (ParticipantEntry& entry : bundle.participants) {
     if (auto claims = read_tct_claims(entry.tct)) least_exp = std::min(least_exp, claims->exp);

@@ -35,6 +35,10 @@ def b64url(data):
     return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
 
 
+def b64url_decode(text):
+    return base64.urlsafe_b64decode(text + "=" * (-len(text) % 4))
+
+
 class Key:
     """One signing key with its AID in both Ed25519 forms where that applies."""
 

@@ -16,6 +16,7 @@ from cryptography.hazmat.primitives.asymmetric.ed25519 import Ed25519PrivateKey,
 from cryptography.hazmat.primitives.asymmetric.utils import encode_dss_signature
 
 import zelk
+from tct_tokens import b64url_decode
 
 Agent = zelk.ZelkAgent
 Error = zelk.RevocationVerificationError
@@ -25,10 +26,6 @@ ZERO = "00000000-0000-0000-0000-000000000000"
 JTI = "6f1c2a7e-8d3b-4c5a-9e0f-1a2b3c4d5e6f"
 I64_MAX = 2**63 - 1
 I64_MIN = -2**63
-
-
-def b64url_decode(text):
-    return base64.urlsafe_b64decode(text + "=" * (-len(text) % 4))
 
 
 def canonical(value):

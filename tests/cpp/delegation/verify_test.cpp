@@ -62,8 +62,7 @@ class DelegationVerify : public ::testing::Test {
   std::string forged_voucher(const std::function<std::string(std::string)>& edit_payload) const {
     const std::string text =
         *json::canonical_json(grant_voucher_claims_to_value(p.voucher_claims(p.alice)));
-    const std::string voucher =
-        test::forge(p.grantor, test::header_text("EdDSA", kGrantVoucherTyp), edit_payload(text));
+    const std::string voucher = test::forge_typed(p.grantor, kGrantVoucherTyp, edit_payload(text));
     return single([&](DelegationClaims& c) { c.voucher = voucher; });
   }
 

@@ -18,11 +18,6 @@ const std::string kIdentity = "identity verification failed: ";
 constexpr std::string_view kNonce = "AAECAwQFBgcICQoLDA0ODw";  // bytes 0..15
 const Uuid kMessageId = *parse_uuid("0f8fad5b-d9cb-469f-a165-70867728950e");
 
-Aid long_form(const Aid& short_aid) {
-  return *parse_aid(std::string(kAidEd25519LongPrefix) +
-                    short_aid.text().substr(kAidEd25519Prefix.size()));
-}
-
 class IdentityProof : public ::testing::Test {
  protected:
   SigningKey prover = test::ed_key(2);
@@ -104,7 +99,7 @@ TEST_F(IdentityProof, P256KeyCannotMakeAPinnedKeyProof) {
 
 TEST_F(IdentityProof, ProofIsBoundToEachItem) {
   const IdentityDescriptor d = pinned_proof();
-  const Aid prover_long = long_form(prover.aid());
+  const Aid prover_long = test::long_form(prover.aid());
   const SigningKey third = test::ed_key(3);
   const Uuid other_id = *parse_uuid("0f8fad5b-d9cb-469f-a165-70867728950f");
   const std::string other_nonce = "AQECAwQFBgcICQoLDA0ODw";

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "crypto/jwk.hpp"
-#include "formats/base64url.hpp"
 #include "handshake_fixture.hpp"
 
 namespace zelk {
@@ -80,10 +79,7 @@ class PeerIdentity : public ::testing::Test {
         .set("exp", std::to_string(test::kNow + 600))
         .set("nonce", json_str(kPeerNonce))
         .set("cnf", "{\"jkt\":" + json_str(*jwk_thumbprint(subject.verifying_key())) + "}");
-    const std::string input = b64url_encode(as_bytes(R"({"alg":"EdDSA","kid":"k"})")) + "." +
-                              b64url_encode(as_bytes(c.text()));
-    const Signature64 s = sign_bytes(idp, as_bytes(input));
-    return input + "." + b64url_encode(s);
+    return test::forge(idp, R"({"alg":"EdDSA","kid":"k"})", c.text());
   }
 
   std::expected<VerifyingKey, HandshakeError> verify(const ZelkEnvelope& e, const Manifest& m,
