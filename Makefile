@@ -11,7 +11,6 @@ FUZZ_SECONDS ?= 60
 FUZZ_JOBS ?= 4
 CLANG_CXX ?= clang++-19
 # The release tree and the wheel's build-wheel/ share ccache hits (paths relative to the checkout).
-CCACHE := $(shell command -v ccache 2>/dev/null)
 export CCACHE_BASEDIR := $(CURDIR)
 
 .PHONY: all deps deps-clang build build-asan build-clang build-fuzz fuzz fuzz-check test demo \
@@ -23,35 +22,38 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELK_TESTS=OFF -DZELK_PYTHON=ON \
-	  $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE)) >/dev/null
-	@cmake --build build -j $(JOBS)
+	@scripts/phase build "building the module, examples and benchmarks (build/)" sh -c '\
+	  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELK_TESTS=OFF -DZELK_PYTHON=ON && \
+	  cmake --build build -j $(JOBS)'
 
 build-asan: deps
-	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON \
-	  -DZELK_PYTHON=OFF -DZELK_BENCH=OFF >/dev/null
-	@cmake --build build-asan -j $(JOBS)
+	@scripts/phase build-asan "building the C++ tests with sanitizers (build-asan/)" sh -c '\
+	  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON \
+	    -DZELK_PYTHON=OFF -DZELK_BENCH=OFF && \
+	  cmake --build build-asan -j $(JOBS)'
 
 deps-clang:
 	@scripts/install-deps clang
 
 # Everything the GCC trees build, compiled by clang as well.
 build-clang: deps-clang
-	@CXX=$(CLANG_CXX) cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build build-clang -j $(JOBS)
+	@scripts/phase build-clang "building everything with clang (build-clang/)" sh -c '\
+	  CXX=$(CLANG_CXX) cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release && \
+	  cmake --build build-clang -j $(JOBS)'
 
 # The libFuzzer targets of fuzz/, with AddressSanitizer and UndefinedBehaviorSanitizer.
 build-fuzz: deps-clang
-	@CXX=$(CLANG_CXX) cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DZELK_FUZZ=ON -DZELK_TESTS=OFF -DZELK_PYTHON=OFF -DZELK_BENCH=OFF >/dev/null
-	@cmake --build build-fuzz -j $(JOBS)
+	@scripts/phase build-fuzz "building the fuzz targets (build-fuzz/)" sh -c '\
+	  CXX=$(CLANG_CXX) cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DZELK_FUZZ=ON -DZELK_TESTS=OFF -DZELK_PYTHON=OFF -DZELK_BENCH=OFF && \
+	  cmake --build build-fuzz -j $(JOBS)'
 
 fuzz: build-fuzz
 	@scripts/fuzz run $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
-# Replays the stored corpora through every target, then fuzzes each for 20 s (four at a time).
+# Replays the stored corpora through every target, then fuzzes each for 20 s (FUZZ_JOBS at a time).
 fuzz-check: build-fuzz
-	@scripts/fuzz check 20 4
+	@scripts/fuzz check 20 $(FUZZ_JOBS)
 
 test: build build-asan build-clang
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
@@ -62,13 +64,15 @@ test: build build-asan build-clang
 	@$(MAKE) --no-print-directory fuzz-check
 
 demo: build
+	@echo
 	@echo "### examples/demo.cpp (C++): canonical JSON of a claims object, the AID of a fixed key"
 	@./build/examples/zelk_demo
 	@echo
 	@echo "### examples/two_agents.py: two agents build, publish and verify their Manifests"
-	@PYTHONPATH=build/python /usr/bin/python3 examples/two_agents.py
+	@PYTHONPATH=build/python $(PYTHON) examples/two_agents.py
+	@echo
 	@echo "### examples/handshake.py: the four-message handshake, pinned keys and OIDC"
-	@PYTHONPATH=build/python /usr/bin/python3 examples/handshake.py
+	@PYTHONPATH=build/python $(PYTHON) examples/handshake.py
 
 # make bench: one table of zelk / raw-library ratios (wall clock, interleaved rounds, medians).
 # make bench-ir: the same table in callgrind instruction counts, which machine load does not move.

@@ -66,8 +66,10 @@ def handshake(title: str, initiator: zelk.ZelkAgent, init_manifest: str,
               jwks: zelk.JwksProvider | None = None,
               init_minter: Callable[[str], str] | None = None,
               resp_minter: Callable[[str], str] | None = None,
-              grants: Sequence[str] = ()) -> None:
+              grants: Sequence[str] = (), note: str | None = None) -> None:
     print(f"== {title}")
+    if note:
+        print(f"  {note}")
     i_session = initiator.new_session(jwks=jwks)
     r_session = responder.new_responder(jwks=jwks)
 
@@ -107,7 +109,6 @@ def main() -> None:
 
     idp = IdentityProvider()
     provider = zelk.JwksProvider({ISSUER: [idp.jwk]})
-    print(f"identity provider {ISSUER} keys registered: {provider.issuers()}")
     carol = zelk.ZelkAgent.generate("p256")
     carol_manifest = carol.build_manifest(
         "Carol", "https://carol.example/zelk/handshake/hello", ["files.read"],
@@ -119,17 +120,20 @@ def main() -> None:
         return token
 
     handshake("OIDC: Carol -> Alice (pinned key)", carol, carol_manifest, alice, alice_manifest,
-              jwks=provider, init_minter=carol_minter, grants=["calendar.read"])
+              jwks=provider, init_minter=carol_minter, grants=["calendar.read"],
+              note=f"JwksProvider holds the keys of {provider.issuers()}")
 
     # Without the provider the same token cannot be checked.
+    print("== OIDC without a JwksProvider: Carol -> Alice")
     session = carol.new_session()
     responder = alice.new_responder()
+    hello = session.build_hello(alice_manifest, ["calendar.read"], carol_minter)
     try:
-        responder.process_hello(session.build_hello(alice_manifest, ["calendar.read"],
-                                                    carol_minter))
+        responder.process_hello(hello)
     except RuntimeError as error:
-        print(f"without a JwksProvider: {error}")
-
+        print(f"  expected to fail: process_hello: {error}")
+    else:
+        raise AssertionError("the OIDC identity was accepted without the issuer's keys")
 
 if __name__ == "__main__":
     main()

@@ -53,15 +53,22 @@ Result<std::string_view> issuer_key(BorrowedRef key) {
 }
 
 // The dict is walked over its own storage. Python code run by json.dumps could change it under
-// the walk; that is a broken invariant of the caller's making and ends the constructor.
+// the walk; that is a broken invariant of the caller's making and ends the constructor. The keys
+// are taken once up front (their references keep every key object alive, so identity is a
+// sound test): the walk must meet exactly those objects, in that order, and no others. That
+// catches a swap or a delete plus an insert that keep the size, which a size check alone misses.
 Result<void> load_dict(const JwksState& state, BorrowedRef dict) {
-  const Py_ssize_t size = PyDict_Size(dict.get());
+  const OwnedRef snapshot = OwnedRef::steal(PyDict_Keys(dict.get()));
+  if (!snapshot) return fail(PyError::fetch());
+  const Py_ssize_t size = PyList_Size(snapshot.get());
   Py_ssize_t position = 0;
-  Py_ssize_t remaining = size;
+  Py_ssize_t index = 0;
   PyObject* raw_key = nullptr;
   PyObject* raw_value = nullptr;
   while (PyDict_Next(dict.get(), &position, &raw_key, &raw_value)) {
-    if (remaining-- == 0) return fail(PyError::panic("dictionary keys changed during iteration"));
+    if (index == size || raw_key != PyList_GetItem(snapshot.get(), index))
+      return fail(PyError::panic("dictionary keys changed during iteration"));
+    ++index;
     // Held by us: the entry may leave the dict while its keys are converted.
     const OwnedRef key = OwnedRef::incref(raw_key);
     const OwnedRef value = OwnedRef::incref(raw_value);
@@ -73,6 +80,8 @@ Result<void> load_dict(const JwksState& state, BorrowedRef dict) {
     if (PyDict_Size(dict.get()) != size)
       return fail(PyError::panic("dictionary changed size during iteration"));
   }
+  // The walk met fewer entries than the dict held: some left it before they were reached.
+  if (index != size) return fail(PyError::panic("dictionary keys changed during iteration"));
   return {};
 }
 
