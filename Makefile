@@ -13,8 +13,8 @@ CLANG_CXX ?= clang++-19
 # The release tree and the wheel's build-wheel/ share ccache hits (paths relative to the checkout).
 export CCACHE_BASEDIR := $(CURDIR)
 
-.PHONY: all deps deps-clang build build-asan build-clang build-fuzz fuzz fuzz-check test demo \
-  bench bench-ir bench-cpp clean format
+.PHONY: all deps deps-clang build build-asan build-clang build-fuzz fuzz fuzz-check check-layers \
+  test demo bench bench-ir bench-cpp clean format
 
 all: build
 
@@ -55,7 +55,11 @@ fuzz: build-fuzz
 fuzz-check: build-fuzz
 	@scripts/fuzz check 20 $(FUZZ_JOBS)
 
-test: build build-asan build-clang
+# Every include under src/ names a header of a library that the including library links.
+check-layers:
+	@$(PYTHON) scripts/check-layers
+
+test: check-layers build build-asan build-clang
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 	@if ls tests/python/test_*.py >/dev/null 2>&1; then \
 	  PYTHONPATH=build/python $(PYTHON) -m pytest -q tests/python; \
