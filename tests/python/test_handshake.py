@@ -8,6 +8,7 @@ import pytest
 
 import zelk
 from handshake_agents import ENDPOINT, ISSUER, Handshake, IdentityProvider, Party
+from reentry import ReentrantCaps
 
 PARTIES = [("ed25519", "pinned_key"), ("ed25519", "oidc"), ("p256", "oidc")]
 
@@ -599,23 +600,9 @@ def test_session_without_provider_checks_pinned_peers_only(idp, provider):
 def test_session_creation_while_the_agent_is_busy(pinned_pair):
     agent = pinned_pair[0].agent
     seen = []
-
-    class Caps:
-        # build_manifest holds the agent exclusively while it reads its arguments.
-        def __len__(self):
-            return 1
-
-        def __getitem__(self, i):
-            if i > 0:
-                raise IndexError
-            for make in (agent.new_session, agent.new_responder):
-                try:
-                    make()
-                except RuntimeError as e:
-                    seen.append(str(e))
-            return "cap"
-
-    agent.build_manifest("Alice", ENDPOINT, Caps())
+    # build_manifest holds the agent exclusively while it reads its arguments.
+    caps = ReentrantCaps([agent.new_session, agent.new_responder], seen)
+    agent.build_manifest("Alice", ENDPOINT, caps)
     assert seen == ["Already mutably borrowed"] * 2
     agent.new_session()
 

@@ -19,6 +19,7 @@ from cryptography.hazmat.primitives.asymmetric.utils import (
     decode_dss_signature, encode_dss_signature)
 
 import zelk
+from reentry import ReentrantCaps
 
 Agent = zelk.ZelkAgent
 Error = zelk.ManifestVerificationError
@@ -516,29 +517,14 @@ def test_first_wrong_argument_is_reported():
 def test_exclusive_borrow_during_conversion():
     agent = ed_agent()
     seen = []
-
-    class Caps:
-        """A sequence whose iteration reaches the agent again."""
-
-        def __len__(self):
-            return 1
-
-        def __getitem__(self, i):
-            if i > 0:
-                raise IndexError
-            for call in (lambda: agent.aid, lambda: build(agent)):
-                try:
-                    call()
-                except RuntimeError as e:
-                    seen.append(str(e))
-            return "cap"
-
-    manifest = manifest_of(agent.build_manifest("A", ENDPOINT, Caps()))
+    # A sequence whose iteration reaches the agent again.
+    caps = ReentrantCaps([lambda: agent.aid, lambda: build(agent)], seen)
+    manifest = manifest_of(agent.build_manifest("A", ENDPOINT, caps))
     assert seen == ["Already mutably borrowed", "Already borrowed"]
     assert manifest["offered_capabilities"] == ["cap"]
     # Given back afterwards, and after a failed call too.
     with pytest.raises(ValueError):
-        agent.build_manifest("A", "bad", Caps())
+        agent.build_manifest("A", "bad", caps)
     assert agent.aid and build(agent)
 
 

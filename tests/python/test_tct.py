@@ -8,6 +8,7 @@ import uuid
 import pytest
 
 import zelk
+from reentry import ReentrantCaps, named
 from tct_tokens import Key, b64url, claims_for, mint, sign_token, within_one_second
 
 PREFIX = "TCT verification failed: "
@@ -664,25 +665,10 @@ def test_busy_agent_is_reported_before_argument_errors():
     agent = Key().agent()
     store = zelk.TctStore(4)
     seen = []
-
-    class Caps:
-        """A sequence converted while build_manifest holds the agent exclusively."""
-
-        def __len__(self):
-            return 1
-
-        def __getitem__(self, i):
-            if i > 0:
-                raise IndexError
-            for call in (lambda: agent.verify_tct(b"not text", None),
-                         lambda: agent.verify_tct_cached(b"not text", None, {}),
-                         lambda: store.len()):
-                try:
-                    seen.append(call())
-                except (RuntimeError, TypeError) as e:
-                    seen.append(f"{type(e).__name__}: {e}")
-            return "cap"
-
-    agent.build_manifest("A", "https://a.example/", Caps())
+    # A sequence converted while build_manifest holds the agent exclusively.
+    caps = ReentrantCaps([lambda: agent.verify_tct(b"not text", None),
+                          lambda: agent.verify_tct_cached(b"not text", None, {}),
+                          lambda: store.len()], seen, (RuntimeError, TypeError), named)
+    agent.build_manifest("A", "https://a.example/", caps)
     assert seen == ["RuntimeError: Already mutably borrowed",
                     "RuntimeError: Already mutably borrowed", 0]

@@ -65,6 +65,7 @@ using AudCodec = UntaggedVariant<AudName, std::string, std::vector<std::string>>
 struct AudRec {
   Aud aud;
   std::int64_t n = 0;
+  friend bool operator==(const AudRec&, const AudRec&) = default;
 };
 
 struct Cnf {
@@ -88,6 +89,7 @@ struct Claims {
 struct Lenient {
   std::string alg;
   std::optional<std::string> kid;
+  friend bool operator==(const Lenient&, const Lenient&) = default;
 };
 
 struct Empty {};

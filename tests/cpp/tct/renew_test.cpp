@@ -10,40 +10,26 @@
 #include "crypto/signature_text.hpp"
 #include "formats/base64url.hpp"
 #include "tct/verify.hpp"
+#include "tct_fixture.hpp"
 #include "tct_test_util.hpp"
 
 namespace zelk {
 namespace {
 
 using test::json_str;
-constexpr std::int64_t kNow = 1'700'000'000;
-constexpr std::string_view kJti = "0f8fad5b-d9cb-469f-a165-70867728950e";
+using test::kJti;
+using test::kNow;
 const std::array<std::uint8_t, 16> kNonce = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-// The presented tokens are written by hand, as in the verifier's tests, so that each step of the
-// renewal sees exactly what a holder could send.
-class Renew : public ::testing::Test {
+// The presented tokens are written by hand, so that each step of the renewal sees exactly what a
+// holder could send; the subject of the claims is the holder.
+class Renew : public test::HandWrittenTcts {
  protected:
-  SigningKey issuer = test::ed_key(1);
-  SigningKey holder = test::ed_key(2);
-  SigningKey other = test::ed_key(3);
-  SigningKey p256_holder = test::p256_key(5);
+  Renew() : HandWrittenTcts(R"(["read","write"])") {}
 
-  test::ClaimsText claims_for(const SigningKey& who) const {
-    return test::tct_claims_text({.issuer = issuer.aid_text(),
-                                  .subject = who.aid_text(),
-                                  .jti = kJti,
-                                  .iat = kNow - 60,
-                                  .exp = kNow + 60,
-                                  .grants = R"(["read","write"])",
-                                  .jkt = *jwk_thumbprint(who.verifying_key())});
-  }
-  test::ClaimsText claims() const { return claims_for(holder); }
-  std::string token(const test::ClaimsText& c, const SigningKey* signer = nullptr,
-                    std::string_view typ = "zelk-tct+jwt") const {
-    const SigningKey& s = signer ? *signer : issuer;
-    return test::forge_typed(s, typ, c.text());
-  }
+  const SigningKey& holder = subject;
+  const SigningKey& p256_holder = p256;
+
   TctRenewalPayload request(std::string tct, const SigningKey* prover = nullptr) const {
     return build_renewal_payload(std::move(tct), kNonce, prover ? *prover : holder);
   }
@@ -110,7 +96,7 @@ TEST_F(Renew, CurrentTokenMustBeValidNowAndIssuedHere) {
   EXPECT_EQ(error_of(request(token(claims().set("iat", std::to_string(kNow + 1))))),
             "TCT has expired or is not yet valid");
   // Another issuer's token, signed by it or naming it.
-  EXPECT_EQ(error_of(request(token(claims(), &other))), "signature verification failed");
+  EXPECT_EQ(error_of(request(token(other, claims()))), "signature verification failed");
   EXPECT_EQ(error_of(request(token(claims().set("iss", json_str(other.aid_text()))))),
             "TCT issuer does not match the verifying key");
   EXPECT_EQ(error_of(request(token(claims().set("aud", json_str(other.aid_text()))))),
@@ -124,26 +110,26 @@ TEST_F(Renew, CurrentTokenMustBeValidNowAndIssuedHere) {
 
 TEST_F(Renew, ClaimsAreReadBeforeAnySignatureWork) {
   // Signed by another key, so that only a failure before the signature check shows here.
-  const SigningKey* forger = &other;
-  EXPECT_EQ(error_of(request(token(claims().add("jti", json_str(kJti)), forger))),
+  const SigningKey& forger = other;
+  EXPECT_EQ(error_of(request(token(forger, claims().add("jti", json_str(kJti))))),
             "claims malformed: duplicate field `jti` at line 1 column 377");
   // At any depth, and whatever the header's type.
   for (std::string_view typ : {"zelk-tct+jwt", "JWT"})
     EXPECT_TRUE(
-        error_of(request(token(claims().set("cnf", R"({"jkt":"a","jkt":"b"})"), forger, typ)))
+        error_of(request(token(forger, claims().set("cnf", R"({"jkt":"a","jkt":"b"})"), typ)))
             .starts_with("claims malformed: duplicate field `jkt` at line 1 column "))
         << typ;
-  EXPECT_EQ(error_of(request(token(claims().add("foo", "1"), forger))), "unknown field: foo");
-  EXPECT_EQ(error_of(request(token(claims().set("cnf", R"({"jkt":"a","x":1})"), forger))),
+  EXPECT_EQ(error_of(request(token(forger, claims().add("foo", "1")))), "unknown field: foo");
+  EXPECT_EQ(error_of(request(token(forger, claims().set("cnf", R"({"jkt":"a","x":1})")))),
             "unknown field: x");
-  EXPECT_EQ(error_of(request(token(claims().set("iat", "\"1\""), forger))),
+  EXPECT_EQ(error_of(request(token(forger, claims().set("iat", "\"1\"")))),
             "claims malformed: invalid type: string \"1\", expected i64");
   // The duplicate scan runs whatever the type says; the undeclared check only for a TCT type.
-  EXPECT_TRUE(error_of(request(token(claims().add("jti", json_str(kJti)), forger, "JWT")))
+  EXPECT_TRUE(error_of(request(token(forger, claims().add("jti", json_str(kJti)), "JWT")))
                   .starts_with("claims malformed: duplicate field `jti`"));
-  EXPECT_EQ(error_of(request(token(claims().add("foo", "1"), forger, "JWT"))),
+  EXPECT_EQ(error_of(request(token(forger, claims().add("foo", "1"), "JWT"))),
             "unknown field: foo");
-  EXPECT_EQ(error_of(request(token(claims(), &issuer, "JWT"))),
+  EXPECT_EQ(error_of(request(token(issuer, claims(), "JWT"))),
             "JWS typ header mismatch: expected zelk-tct+jwt, got JWT");
 
   const std::string header = b64url_encode(as_bytes(test::header_text("EdDSA", "zelk-tct+jwt")));
@@ -188,7 +174,7 @@ TEST_F(Renew, ProofOfPossessionOverTheNonceBytes) {
   // Any nonce that decodes is accepted, the empty one included.
   EXPECT_EQ(error_of(build_renewal_payload(current, {}, holder)), "(renewed)");
   // Nonce checks come after the token's own.
-  padded.current_tct = token(claims(), &other);
+  padded.current_tct = token(other, claims());
   EXPECT_EQ(error_of(padded), "signature verification failed");
 }
 

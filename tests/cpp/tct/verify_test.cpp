@@ -7,6 +7,7 @@
 
 #include "crypto/jws.hpp"
 #include "tct/mint.hpp"
+#include "tct_fixture.hpp"
 #include "tct_test_util.hpp"
 
 namespace zelk {
@@ -15,34 +16,12 @@ namespace {
 using test::json_str;
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t kNow = 1'700'000'000;
-constexpr std::string_view kJti = "0f8fad5b-d9cb-469f-a165-70867728950e";
+using test::kJti;
+using test::kNow;
 const std::string kTctHeader = test::header_text("EdDSA", "zelk-tct+jwt");
 
-// Tokens are written by hand here: the claims text, the header text and the signer are chosen
-// by each test, so that the verifier sees exactly what a foreign issuer could send.
-class Verify : public ::testing::Test {
+class Verify : public test::HandWrittenTcts {
  protected:
-  SigningKey issuer = test::ed_key(1);
-  SigningKey subject = test::ed_key(2);
-  SigningKey other = test::ed_key(3);
-  SigningKey p256 = test::p256_key(5);
-
-  test::ClaimsText claims_for(const SigningKey& who) const {
-    return test::tct_claims_text({.issuer = issuer.aid_text(),
-                                  .subject = who.aid_text(),
-                                  .jti = kJti,
-                                  .iat = kNow - 60,
-                                  .exp = kNow + 60,
-                                  .jkt = *jwk_thumbprint(who.verifying_key())});
-  }
-  test::ClaimsText claims() const { return claims_for(subject); }
-
-  std::string token(const test::ClaimsText& c) const { return token(issuer, c); }
-  std::string token(const SigningKey& signer, const test::ClaimsText& c) const {
-    return test::forge_typed(signer, "zelk-tct+jwt", c.text());
-  }
-
   // Verifies as the audience `subject`, against `issuer`, at kNow, unless told otherwise.
   std::string error_of(const std::string& tct, const Aid* iss = nullptr, const Aid* aud = nullptr,
                        std::int64_t now = kNow, std::int64_t skew = 0,
