@@ -10,7 +10,7 @@
 #include "bench_util.hpp"
 #include "crypto/detached.hpp"
 #include "crypto/keys.hpp"
-#include "revocation/canonical.hpp"
+#include "revocation/signing_input.hpp"
 #include "revocation/revocation_list.hpp"
 #include "revocation/snapshot.hpp"
 

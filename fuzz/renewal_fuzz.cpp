@@ -5,7 +5,7 @@
 // subject, audience and grants, issued now for the promised lifetime, with a fresh jti.
 #include "crypto/jws.hpp"
 #include "formats/base64url.hpp"
-#include "formats/saturating.hpp"
+#include "base/saturating.hpp"
 #include "fuzz_support.hpp"
 #include "tct/claims.hpp"
 #include "tct/renew.hpp"

@@ -2,7 +2,7 @@
 // checks after the signature are reached. An accepted token satisfies every check the verifier
 // promises; the same claims read strictly give the same record.
 #include "crypto/jws.hpp"
-#include "formats/saturating.hpp"
+#include "base/saturating.hpp"
 #include "fuzz_support.hpp"
 #include "tct/claims.hpp"
 #include "tct/verify.hpp"

@@ -1,7 +1,7 @@
 #include "core/aid.hpp"
 
 #include "formats/base64url.hpp"
-#include "formats/invariant.hpp"
+#include "base/invariant.hpp"
 
 namespace zelk {
 namespace {

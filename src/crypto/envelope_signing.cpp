@@ -1,6 +1,6 @@
 #include "crypto/envelope_signing.hpp"
 
-#include "crypto/clock.hpp"
+#include "base/clock.hpp"
 #include "crypto/detached.hpp"
 #include "crypto/random.hpp"
 #include "crypto/sha256.hpp"

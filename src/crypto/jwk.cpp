@@ -10,7 +10,7 @@
 #include <optional>
 #include <utility>
 
-#include "crypto/invariant.hpp"
+#include "base/invariant.hpp"
 #include "crypto/keys.hpp"
 #include "crypto/openssl_objects.hpp"
 #include "crypto/openssl_ptr.hpp"
@@ -65,7 +65,7 @@ ossl::UniquePtr<EVP_PKEY> make_rsa_pkey(ByteView modulus, ByteView exponent) {
   if (!n || !e || !builder ||
       OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) != 1 ||
       OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) != 1)
-    crypto_detail::invariant_failure("out of memory");
+    invariant_failure("out of memory");
   ossl::UniquePtr<OSSL_PARAM> params(OSSL_PARAM_BLD_to_param(builder.get()));
   ossl::UniquePtr<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
   if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1) {

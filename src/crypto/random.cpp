@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "crypto/invariant.hpp"
+#include "base/invariant.hpp"
 
 namespace zelk {
 namespace {
@@ -76,7 +76,7 @@ std::expected<Uuid, RandomError> new_uuid_v4() {
 Uuid fresh_uuid_or_invariant(std::optional<Uuid> given) {
   if (given) return *given;
   auto fresh = new_uuid_v4();
-  if (!fresh) crypto_detail::invariant_failure("the random source failed");
+  if (!fresh) invariant_failure("the random source failed");
   return *fresh;
 }
 

@@ -2,7 +2,7 @@
 
 #include <openssl/evp.h>
 
-#include "crypto/invariant.hpp"
+#include "base/invariant.hpp"
 #include "crypto/openssl_objects.hpp"
 
 namespace zelk {
@@ -19,7 +19,7 @@ Sha256Digest sha256(ByteView data) {
   if (EVP_Digest(data.data(), data.size(), out.data(), &len, crypto_detail::sha256_md(), nullptr) !=
           1 ||
       len != out.size())
-    crypto_detail::invariant_failure("SHA-256 digest failed");
+    invariant_failure("SHA-256 digest failed");
   return out;
 }
 

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "crypto/invariant.hpp"
+#include "base/invariant.hpp"
 #include "crypto/keys.hpp"
 #include "crypto/openssl_objects.hpp"
 #include "crypto/openssl_ptr.hpp"
@@ -19,8 +19,6 @@
 #include "crypto/sodium_init.hpp"
 
 namespace zelk {
-
-using crypto_detail::invariant_failure;
 
 // The RFC 6979 nonce comes from Botan's generator for HMAC-SHA-256, prepared once per key (the
 // private scalar is absorbed when it is made) and reused; the mutex makes a shared const key safe

@@ -2,7 +2,7 @@
 
 #include <sodium.h>
 
-#include "crypto/invariant.hpp"
+#include "base/invariant.hpp"
 
 namespace zelk::crypto_detail {
 

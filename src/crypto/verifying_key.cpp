@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "crypto/invariant.hpp"
+#include "base/invariant.hpp"
 #include "crypto/key_cache.hpp"
 #include "crypto/keys.hpp"
 #include "crypto/openssl_objects.hpp"
@@ -146,7 +146,7 @@ std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded) {
   if (!compressed && !uncompressed) return bad_public_key();
   const EC_GROUP* group = crypto_detail::p256_group();
   ossl::UniquePtr<EC_POINT> point(EC_POINT_new(group));
-  if (!point) crypto_detail::invariant_failure("out of memory");
+  if (!point) invariant_failure("out of memory");
   // Checks the tag, x below the field prime, the square root (compressed) or the curve equation.
   if (EC_POINT_oct2point(group, point.get(), encoded.data(), encoded.size(), nullptr) != 1 ||
       EC_POINT_is_at_infinity(group, point.get()) == 1) {
@@ -160,7 +160,7 @@ std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded) {
       EC_POINT_point2oct(group, point.get(), POINT_CONVERSION_UNCOMPRESSED,
                          key.uncompressed_.data(), key.uncompressed_.size(),
                          nullptr) != key.uncompressed_.size())
-    crypto_detail::invariant_failure("P-256 point encoding failed");
+    invariant_failure("P-256 point encoding failed");
   key.pkey_ = std::make_shared<VerifyingKey::P256Handle>();
   if (key.pkey_->get(key.uncompressed_) == nullptr) {
     ERR_clear_error();
@@ -213,7 +213,7 @@ std::expected<void, CryptoError> verify_signature_bytes(const VerifyingKey& key,
   bool ok;
   if (key.suite_ == KeySuite::P256) {
     EVP_PKEY* pkey = key.pkey_->get(const_cast<std::array<std::uint8_t, 65>&>(key.uncompressed_));
-    if (pkey == nullptr) crypto_detail::invariant_failure("a derived P-256 point was refused");
+    if (pkey == nullptr) invariant_failure("a derived P-256 point was refused");
     ok = p256_verify(pkey, message, signature.data());
   } else {
     crypto_detail::ensure_sodium();

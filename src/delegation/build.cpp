@@ -6,7 +6,7 @@
 #include "core/envelope.hpp"
 #include "delegation/claims.hpp"
 #include "delegation/precheck.hpp"
-#include "formats/saturating.hpp"
+#include "base/saturating.hpp"
 #include "tct/verify.hpp"
 
 namespace zelk {

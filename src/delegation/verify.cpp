@@ -9,7 +9,7 @@
 #include "core/envelope.hpp"
 #include "crypto/keys.hpp"
 #include "delegation/precheck.hpp"
-#include "formats/invariant.hpp"
+#include "base/invariant.hpp"
 
 template <>
 struct zelk::VerifierOf<zelk::DelegationClaims> {

@@ -5,7 +5,7 @@
 
 #include "crypto/detached.hpp"
 #include "formats/base64url.hpp"
-#include "formats/saturating.hpp"
+#include "base/saturating.hpp"
 #include "handshake/grants.hpp"
 
 namespace zelk {

@@ -4,10 +4,10 @@
 #include <limits>
 #include <utility>
 
-#include "crypto/clock.hpp"
+#include "base/clock.hpp"
 #include "crypto/detached.hpp"
 #include "formats/base64url.hpp"
-#include "formats/saturating.hpp"
+#include "base/saturating.hpp"
 #include "manifest/signing.hpp"
 
 namespace zelk {

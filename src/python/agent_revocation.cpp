@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "core/envelope.hpp"
-#include "formats/saturating.hpp"
+#include "base/saturating.hpp"
 #include "formats/uuid.hpp"
 #include "python/agent.hpp"
 #include "python/clock.hpp"

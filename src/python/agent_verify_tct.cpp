@@ -9,7 +9,7 @@
 #include "python/runtime/binder.hpp"
 #include "python/runtime/convert.hpp"
 #include "python/runtime/entries.hpp"
-#include "python/tct.hpp"
+#include "python/tct_cache.hpp"
 #include "python/tct_verify.hpp"
 
 namespace zelk::py {

@@ -1,6 +1,6 @@
 #include "python/clock.hpp"
 
-#include "crypto/clock.hpp"
+#include "base/clock.hpp"
 
 namespace zelk::py {
 

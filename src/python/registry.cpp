@@ -9,7 +9,7 @@
 #include "python/results.hpp"
 #include "python/revocation.hpp"
 #include "python/session.hpp"
-#include "python/tct.hpp"
+#include "python/tct_cache.hpp"
 
 namespace zelk::py {
 namespace {

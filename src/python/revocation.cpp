@@ -12,7 +12,7 @@
 #include "python/runtime/binder.hpp"
 #include "python/runtime/convert.hpp"
 #include "python/runtime/entries.hpp"
-#include "revocation/canonical.hpp"
+#include "revocation/signing_input.hpp"
 #include "revocation/revocation_list.hpp"
 #include "revocation/snapshot.hpp"
 

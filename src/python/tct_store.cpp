@@ -4,7 +4,7 @@
 #include "python/runtime/binder.hpp"
 #include "python/runtime/convert.hpp"
 #include "python/runtime/entries.hpp"
-#include "python/tct.hpp"
+#include "python/tct_cache.hpp"
 
 namespace zelk::py {
 namespace {

@@ -5,7 +5,7 @@
 #include "core/envelope.hpp"
 #include "crypto/detached.hpp"
 #include "crypto/signature_text.hpp"
-#include "revocation/canonical.hpp"
+#include "revocation/signing_input.hpp"
 
 namespace zelk {
 

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "core/envelope.hpp"
-#include "crypto/clock.hpp"
+#include "base/clock.hpp"
 #include "crypto/detached.hpp"
 #include "crypto/random.hpp"
 

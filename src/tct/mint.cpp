@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "core/envelope.hpp"
-#include "crypto/clock.hpp"
+#include "base/clock.hpp"
 #include "crypto/random.hpp"
-#include "formats/saturating.hpp"
+#include "base/saturating.hpp"
 #include "tct/grant_text.hpp"
 
 namespace zelk {

@@ -7,7 +7,7 @@
 #include "crypto/detached.hpp"
 #include "formats/base64url.hpp"
 #include "formats/json/parse.hpp"
-#include "formats/saturating.hpp"
+#include "base/saturating.hpp"
 #include "tct/claims.hpp"
 #include "tct/payload_problem.hpp"
 #include "tct/verify.hpp"

@@ -4,7 +4,7 @@
 
 #include "core/envelope.hpp"
 #include "crypto/keys.hpp"
-#include "formats/saturating.hpp"
+#include "base/saturating.hpp"
 #include "tct/payload_problem.hpp"
 
 template <>

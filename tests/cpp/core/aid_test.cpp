@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/base64url.hpp"
-#include "formats/invariant.hpp"
+#include "base/invariant.hpp"
 
 namespace zelk {
 namespace {

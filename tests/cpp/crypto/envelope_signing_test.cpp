@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "crypto/clock.hpp"
+#include "base/clock.hpp"
 #include "crypto/sha256.hpp"
 #include "crypto/signature_text.hpp"
 #include "formats/json/canonical.hpp"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "crypto/clock.hpp"
+#include "base/clock.hpp"
 #include "crypto/random.hpp"
 #include "crypto/sha256.hpp"
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../json/reader_messages.hpp"
+#include "../formats/json/reader_messages.hpp"
 #include "crypto/jwk.hpp"
 #include "crypto/keys.hpp"
 #include "formats/json/parse.hpp"

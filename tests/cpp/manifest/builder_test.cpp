@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "crypto/clock.hpp"
+#include "base/clock.hpp"
 #include "crypto/sha256.hpp"
 #include "crypto/signature_text.hpp"
 #include "formats/base64url.hpp"

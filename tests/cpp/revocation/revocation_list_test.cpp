@@ -5,7 +5,7 @@
 #include <string>
 
 #include "../tct/tct_test_util.hpp"
-#include "revocation/canonical.hpp"
+#include "revocation/signing_input.hpp"
 
 namespace zelk {
 namespace {

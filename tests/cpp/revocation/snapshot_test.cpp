@@ -6,7 +6,7 @@
 
 #include "../tct/tct_test_util.hpp"
 #include "crypto/detached.hpp"
-#include "revocation/canonical.hpp"
+#include "revocation/signing_input.hpp"
 
 namespace zelk {
 namespace {

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "crypto/clock.hpp"
+#include "base/clock.hpp"
 #include "crypto/jws.hpp"
 #include "formats/json/utf8.hpp"
 #include "tct/verify.hpp"

@@ -1,10 +1,10 @@
-#include "crypto/clock.hpp"
+#include "base/clock.hpp"
 
 #include <time.h>
 
 #include <cerrno>
 
-#include "crypto/invariant.hpp"
+#include "base/invariant.hpp"
 
 namespace zelk {
 
@@ -24,7 +24,7 @@ std::int64_t now_or_invariant(std::optional<std::int64_t> given, const char* wha
   if (given) return *given;
   auto now = unix_now_secs();
   if (!now)
-    crypto_detail::invariant_failure(what != nullptr ? what : now.error().message().c_str());
+    invariant_failure(what != nullptr ? what : now.error().message().c_str());
   return *now;
 }
 

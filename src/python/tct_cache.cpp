@@ -1,6 +1,6 @@
 // The TCT verification cache: a repeated token skips signature checking and decoding, while the
 // checks that depend on the call (revocation, audience, expiry, grant) run every time.
-#include "python/tct.hpp"
+#include "python/tct_cache.hpp"
 
 #include <algorithm>
 #include <utility>

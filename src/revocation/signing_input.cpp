@@ -1,4 +1,4 @@
-#include "revocation/canonical.hpp"
+#include "revocation/signing_input.hpp"
 
 #include <charconv>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "formats/invariant.hpp"
+#include "base/invariant.hpp"
 
 #include <cstdio>
 
