@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "formats/utf8.hpp"
+
 namespace zelk {
 namespace {
 
@@ -45,22 +47,12 @@ bool decode_simple(std::string_view s, Uuid& out) {
 }
 
 // Decodes one UTF-8 character at `s[i]`, giving its code point and byte length; an invalid
-// sequence counts as the single byte it starts with.
+// sequence counts as the single byte it starts with. Lenient (overlong forms and the like decode
+// too): only the low byte of the code point is tested, and the bytes are shown as they are.
 std::pair<std::uint32_t, std::size_t> next_char(std::string_view s, std::size_t i) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  std::size_t len = b0 < 0x80         ? 1
-                    : (b0 >> 5) == 6  ? 2
-                    : (b0 >> 4) == 14 ? 3
-                    : (b0 >> 3) == 30 ? 4
-                                      : 0;
-  if (len == 0 || i + len > s.size()) return {b0, 1};
-  std::uint32_t cp = len == 1 ? b0 : b0 & (0x7F >> len);
-  for (std::size_t k = 1; k < len; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xC0) != 0x80) return {b0, 1};
-    cp = cp << 6 | (b & 0x3F);
-  }
-  return {cp, len};
+  const Utf8Sequence seq = decode_utf8<Utf8Policy::Lax>(s, i);
+  if (!seq.valid) return {static_cast<unsigned char>(s[i]), 1};
+  return {seq.cp, seq.length};
 }
 
 // Works out why `s`, which is none of the accepted forms, is refused.

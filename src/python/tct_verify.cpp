@@ -10,6 +10,7 @@
 
 #include "core/aid.hpp"
 #include "crypto/jws.hpp"
+#include "formats/utf8.hpp"
 #include "python/clock.hpp"
 #include "python/revocation_set.hpp"
 #include "tct/verify.hpp"
@@ -34,38 +35,6 @@ bool unprintable(std::uint32_t cp) {
          (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2060 && cp <= 0x2064) || cp == 0xFEFF;
 }
 
-// One UTF-8 sequence at text[i]: its code point and length, or nullopt (length 1) for a byte
-// that starts no well-formed sequence. Grants come from the JSON reader, which yields valid
-// UTF-8, so that branch only keeps the writer total.
-std::optional<std::uint32_t> next_code_point(std::string_view text, std::size_t i,
-                                             std::size_t& len) {
-  const auto b0 = static_cast<unsigned char>(text[i]);
-  len = 1;
-  if (b0 < 0x80) return b0;
-  std::size_t need = 0;
-  std::uint32_t cp = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    need = 1;
-    cp = b0 & 0x1F;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    need = 2;
-    cp = b0 & 0x0F;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    need = 3;
-    cp = b0 & 0x07;
-  } else {
-    return std::nullopt;
-  }
-  if (text.size() - i <= need) return std::nullopt;
-  for (std::size_t k = 1; k <= need; ++k) {
-    const auto b = static_cast<unsigned char>(text[i + k]);
-    if ((b & 0xC0) != 0x80) return std::nullopt;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  len = need + 1;
-  return cp;
-}
-
 void append_code_point_escape(std::string& out, std::uint32_t cp) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += "\\u{";
@@ -75,27 +44,36 @@ void append_code_point_escape(std::string& out, std::uint32_t cp) {
   out += '}';
 }
 
+// Not json::append_quoted_for_message, on purpose: the two fixed texts differ. This list is read
+// by whoever asked for the missing grant, so it shows grants as typed and escapes only controls
+// and the invisible characters of unprintable(); the JSON messages show any string unambiguously
+// and also escape spaces other than U+0020, marks, private-use and unassigned code points. A byte
+// that starts no sequence is \u{fffd} here, \x{h} of the byte there; and here overlong forms,
+// surrogates and values past U+10FFFF decode as code points (so an overlong NUL is \0) where there
+// each of their bytes is \x{h}. Grants come from the JSON reader, which yields valid UTF-8, so only
+// the first difference shows in practice.
 void append_quoted(std::string& out, std::string_view text) {
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
-    std::size_t len = 1;
-    const std::optional<std::uint32_t> cp = next_code_point(text, i, len);
-    if (!cp) {
+    const Utf8Sequence seq = decode_utf8<Utf8Policy::Lax>(text, i);
+    const std::uint32_t cp = seq.cp;
+    const std::size_t len = seq.valid ? seq.length : 1;
+    if (!seq.valid) {
       append_code_point_escape(out, 0xFFFD);
-    } else if (*cp == '"') {
+    } else if (cp == '"') {
       out += "\\\"";
-    } else if (*cp == '\\') {
+    } else if (cp == '\\') {
       out += "\\\\";
-    } else if (*cp == '\t') {
+    } else if (cp == '\t') {
       out += "\\t";
-    } else if (*cp == '\r') {
+    } else if (cp == '\r') {
       out += "\\r";
-    } else if (*cp == '\n') {
+    } else if (cp == '\n') {
       out += "\\n";
-    } else if (*cp == 0) {
+    } else if (cp == 0) {
       out += "\\0";
-    } else if (unprintable(*cp)) {
-      append_code_point_escape(out, *cp);
+    } else if (unprintable(cp)) {
+      append_code_point_escape(out, cp);
     } else {
       out.append(text.substr(i, len));
     }

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "formats/json/utf8.hpp"
+#include "formats/utf8.hpp"
 
 namespace zelk {
 namespace {
@@ -23,14 +23,13 @@ bool has_white_space(std::string_view text) {
       ++i;
       continue;
     }
-    char32_t cp = 0;
-    const std::size_t len = json::utf8_sequence_length(text, i, &cp);
-    if (len == 0) {
+    const Utf8Sequence seq = decode_utf8(text, i);
+    if (!seq.valid) {
       ++i;
       continue;
     }
-    if (is_white_space(cp)) return true;
-    i += len;
+    if (is_white_space(seq.cp)) return true;
+    i += seq.length;
   }
   return false;
 }

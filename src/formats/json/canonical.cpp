@@ -10,6 +10,7 @@
 #include "formats/json/float_text.hpp"
 #include "formats/json/small_vector.hpp"
 #include "formats/json/writer.hpp"
+#include "formats/utf8.hpp"
 
 namespace zelk::json {
 namespace {
@@ -19,9 +20,7 @@ namespace {
 // order total (the sort relies on that) without any undefined behaviour.
 class Utf16Units {
  public:
-  Utf16Units(std::string_view s, std::size_t pos)
-      : p_(reinterpret_cast<const unsigned char*>(s.data()) + pos),
-        end_(reinterpret_cast<const unsigned char*>(s.data()) + s.size()) {}
+  Utf16Units(std::string_view s, std::size_t pos) : text_(s), pos_(pos) {}
 
   // False at the end of the name.
   bool next(char16_t& unit) {
@@ -30,7 +29,7 @@ class Utf16Units {
       low_ = 0;
       return true;
     }
-    if (p_ >= end_) return false;
+    if (pos_ >= text_.size()) return false;
     const std::uint32_t cp = decode();
     if (cp >= 0x10000) {
       unit = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
@@ -42,38 +41,15 @@ class Utf16Units {
   }
 
  private:
-  bool continuation(std::size_t i) const {
-    return static_cast<std::size_t>(end_ - p_) > i && (p_[i] & 0xC0) == 0x80;
-  }
-
   std::uint32_t decode() {
-    const std::uint32_t b0 = p_[0];
-    if (b0 >= 0xC2 && b0 <= 0xDF && continuation(1)) {
-      const std::uint32_t cp = ((b0 & 0x1F) << 6) | (p_[1] & 0x3F);
-      p_ += 2;
-      return cp;
-    }
-    if (b0 >= 0xE0 && b0 <= 0xEF && continuation(1) && continuation(2)) {
-      const std::uint32_t cp = ((b0 & 0x0F) << 12) | ((p_[1] & 0x3Fu) << 6) | (p_[2] & 0x3F);
-      if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
-        p_ += 3;
-        return cp;
-      }
-    }
-    if (b0 >= 0xF0 && b0 <= 0xF4 && continuation(1) && continuation(2) && continuation(3)) {
-      const std::uint32_t cp =
-          ((b0 & 0x07) << 18) | ((p_[1] & 0x3Fu) << 12) | ((p_[2] & 0x3Fu) << 6) | (p_[3] & 0x3F);
-      if (cp >= 0x10000 && cp <= 0x10FFFF) {
-        p_ += 4;
-        return cp;
-      }
-    }
-    ++p_;  // ASCII, or a byte that starts no well-formed sequence
-    return b0;
+    const Utf8Sequence seq = decode_utf8(text_, pos_);
+    if (!seq.valid) return static_cast<unsigned char>(text_[pos_++]);  // starts no sequence
+    pos_ += seq.length;
+    return seq.cp;
   }
 
-  const unsigned char* p_;
-  const unsigned char* end_;
+  std::string_view text_;
+  std::size_t pos_;
   char16_t low_ = 0;  // pending trailing surrogate
 };
 

@@ -3,8 +3,8 @@
 #include <charconv>
 
 #include "formats/json/float_text.hpp"
-#include "formats/json/utf8.hpp"
 #include "formats/json/value.hpp"
+#include "formats/utf8.hpp"
 
 namespace zelk::json {
 
@@ -68,6 +68,11 @@ void append_hex_escape(char prefix, std::uint32_t v, std::string& out) {
 
 }  // namespace
 
+// The grant list of python/tct_verify.cpp has its own writer because its fixed text differs: it
+// escapes only controls and a few invisible format and separator characters (not other spaces,
+// marks, private-use or unassigned code points), writes \u{fffd} instead of \x{h} for a byte
+// that starts no sequence, and decodes overlong forms, surrogates and values past U+10FFFF as
+// code points.
 void append_quoted_for_message(std::string_view text, std::string& out) {
   out += '"';
   std::size_t i = 0;
@@ -102,18 +107,17 @@ void append_quoted_for_message(std::string_view text, std::string& out) {
       ++i;
       continue;
     }
-    char32_t cp = 0;
-    const std::size_t len = utf8_sequence_length(text, i, &cp);
-    if (len == 0) {
+    const Utf8Sequence seq = decode_utf8(text, i);
+    if (!seq.valid) {
       append_hex_escape('x', c, out);
       ++i;
       continue;
     }
-    if (is_escaped_in_message(cp))
-      append_hex_escape('u', static_cast<std::uint32_t>(cp), out);
+    if (is_escaped_in_message(seq.cp))
+      append_hex_escape('u', static_cast<std::uint32_t>(seq.cp), out);
     else
-      out.append(text.substr(i, len));
-    i += len;
+      out.append(text.substr(i, seq.length));
+    i += seq.length;
   }
   out += '"';
 }

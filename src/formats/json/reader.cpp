@@ -7,7 +7,7 @@
 #include <limits>
 #include <system_error>
 
-#include "formats/json/utf8.hpp"
+#include "formats/utf8.hpp"
 
 namespace zelk::json {
 namespace {
@@ -391,13 +391,15 @@ bool Reader::parse_string(std::string* out, std::string_view* view) {
       ++pos_;
       return syntax_before(kControlInString);
     }
-    const std::size_t len = bad_utf8 ? 0 : utf8_sequence_length(text_, pos_);
-    if (len == 0) {
+    if (!bad_utf8) {
+      const Utf8Sequence seq = decode_utf8(text_, pos_);
+      if (seq.valid) {
+        pos_ += seq.length;
+        continue;
+      }
       bad_utf8 = true;
-      ++pos_;
-    } else {
-      pos_ += len;
     }
+    ++pos_;
   }
 }
 

@@ -7,7 +7,7 @@
 
 #include "base/clock.hpp"
 #include "crypto/jws.hpp"
-#include "formats/json/utf8.hpp"
+#include "formats/utf8.hpp"
 #include "tct/verify.hpp"
 #include "tct_test_util.hpp"
 
@@ -149,7 +149,7 @@ TEST_F(Mint, RefusesEveryWhiteSpaceCharacterInAGrant) {
   static_assert(std::size(white) == 25);
   for (char32_t c : white) {
     std::string grant = "read";
-    json::append_utf8(c, grant);
+    append_utf8(c, grant);
     grant += "x";
     auto r = mint_tct(params_for(subject, {"ok", grant}));
     ASSERT_FALSE(r.has_value()) << static_cast<unsigned>(c);
@@ -160,7 +160,7 @@ TEST_F(Mint, RefusesEveryWhiteSpaceCharacterInAGrant) {
   for (char32_t c : {0x08, 0x0E, 0x1C, 0x1F, 0x84, 0x9F, 0x180E, 0x1FFF, 0x200B, 0x2027, 0x202A,
                      0x2060, 0x3001, 0xFEFF}) {
     std::string grant = "a";
-    json::append_utf8(c, grant);
+    append_utf8(c, grant);
     EXPECT_EQ(error_of(params_for(subject, {grant})), "(minted)") << static_cast<unsigned>(c);
   }
   EXPECT_EQ(error_of(params_for(subject, {"", std::string("\xC2", 1), "\xE3\x80"})), "(minted)");

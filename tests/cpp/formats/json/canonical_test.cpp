@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/json/writer.hpp"
+#include "formats/utf8.hpp"
 
 namespace zelk::json {
 namespace {
@@ -29,21 +30,7 @@ Object object_of(std::vector<std::pair<std::string, Value>> members) {
 
 std::string utf8(char32_t cp) {
   std::string s;
-  if (cp < 0x80) {
-    s += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    s += static_cast<char>(0xC0 | (cp >> 6));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    s += static_cast<char>(0xE0 | (cp >> 12));
-    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    s += static_cast<char>(0xF0 | (cp >> 18));
-    s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  append_utf8(cp, s);
   return s;
 }
 
