@@ -22,7 +22,7 @@ constexpr Signature kRemove{"JwksProvider", "remove", 1, {"issuer"}};
 constexpr std::string_view kPoisoned =
     "jwks mutex poisoned: poisoned lock: another task failed inside";
 
-Result<PoisonLock<IssuerKeyMap>::Guard> lock_map(const JwksState& state) {
+[[nodiscard]] Result<PoisonLock<IssuerKeyMap>::Guard> lock_map(const JwksState& state) {
   auto guard = state.map.lock_unless_poisoned();
   if (!guard) return fail(PyError::runtime_error(std::string(kPoisoned)));
   return std::move(*guard);
@@ -30,7 +30,8 @@ Result<PoisonLock<IssuerKeyMap>::Guard> lock_map(const JwksState& state) {
 
 // Converts every key first and stores the list only when all were accepted, so a failed load
 // leaves the map as it was. An existing entry for the same issuer is replaced whole.
-Result<void> load_issuer_jwks(const JwksState& state, std::string_view issuer, BorrowedRef list) {
+[[nodiscard]] Result<void> load_issuer_jwks(const JwksState& state, std::string_view issuer,
+                                            BorrowedRef list) {
   auto url = url::parse_url(issuer);
   if (!url)
     return fail(PyError::value_error("invalid issuer URL '" + std::string(issuer) +
@@ -42,7 +43,7 @@ Result<void> load_issuer_jwks(const JwksState& state, std::string_view issuer, B
 }
 
 // Keys of the constructor's dict: a str the interpreter can encode as UTF-8.
-Result<std::string_view> issuer_key(BorrowedRef key) {
+[[nodiscard]] Result<std::string_view> issuer_key(BorrowedRef key) {
   if (PyUnicode_Check(key.get())) {
     Py_ssize_t size = 0;
     if (const char* text = PyUnicode_AsUTF8AndSize(key.get(), &size))
@@ -54,7 +55,7 @@ Result<std::string_view> issuer_key(BorrowedRef key) {
 
 // The dict is walked over its own storage. Python code run by json.dumps could change it under
 // the walk; that is a broken invariant of the caller's making and ends the constructor.
-Result<void> load_dict(const JwksState& state, BorrowedRef dict) {
+[[nodiscard]] Result<void> load_dict(const JwksState& state, BorrowedRef dict) {
   const Py_ssize_t size = PyDict_Size(dict.get());
   Py_ssize_t position = 0;
   Py_ssize_t remaining = size;
@@ -76,7 +77,7 @@ Result<void> load_dict(const JwksState& state, BorrowedRef dict) {
   return {};
 }
 
-Result<OwnedRef> jwks_provider_new(PyTypeObject*, Call call) {
+[[nodiscard]] Result<OwnedRef> jwks_provider_new(PyTypeObject*, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kNew, call));
   ZELK_PY_TRY(std::optional<BorrowedRef> keys, optional_arg(args, 0, to_dict));
   auto state = std::make_shared<JwksState>();
@@ -84,7 +85,7 @@ Result<OwnedRef> jwks_provider_new(PyTypeObject*, Call call) {
   return wrap<JwksProviderCell>(jwks_provider_class(), JwksProvider{std::move(state)});
 }
 
-Result<OwnedRef> jwks_provider_upsert(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> jwks_provider_upsert(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kUpsert, call));
   ZELK_PY_TRY(auto provider, borrow_shared<JwksProviderCell>(self));
   ZELK_PY_TRY(std::string_view issuer, arg(args, 0, to_text));
@@ -93,7 +94,7 @@ Result<OwnedRef> jwks_provider_upsert(BorrowedRef self, Call call) {
   return py_none();
 }
 
-Result<OwnedRef> jwks_provider_remove(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> jwks_provider_remove(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kRemove, call));
   ZELK_PY_TRY(auto provider, borrow_shared<JwksProviderCell>(self));
   ZELK_PY_TRY(std::string_view issuer, arg(args, 0, to_text));
@@ -105,7 +106,7 @@ Result<OwnedRef> jwks_provider_remove(BorrowedRef self, Call call) {
   return py_none();
 }
 
-Result<OwnedRef> jwks_provider_issuers(BorrowedRef self) {
+[[nodiscard]] Result<OwnedRef> jwks_provider_issuers(BorrowedRef self) {
   ZELK_PY_TRY(auto provider, borrow_shared<JwksProviderCell>(self));
   std::vector<std::string> issuers;
   {
