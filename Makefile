@@ -37,7 +37,7 @@ deps-clang:
 
 # Everything the GCC trees build, compiled by clang as well.
 build-clang: deps-clang
-	@CXX=$(CLANG_CXX) cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@CXX=$(CLANG_CXX) cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELK_CLANG_TIDY=ON >/dev/null
 	@cmake --build build-clang -j $(JOBS)
 
 # The libFuzzer targets of fuzz/, with AddressSanitizer and UndefinedBehaviorSanitizer.
