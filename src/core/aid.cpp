@@ -10,7 +10,7 @@ namespace {
   return std::unexpected(AidError{AidError::Kind::BadLength, {}, got, required});
 }
 
-std::unexpected<AidError> non_b64() {
+[[nodiscard]] std::unexpected<AidError> non_b64() {
   return std::unexpected(AidError{AidError::Kind::NonBase64Url});
 }
 

@@ -54,7 +54,7 @@ DelegationError from_voucher_error(TctError error) {
 
 // A readable typ other than ours is refused before anything else, even on a token that does not
 // split; an unreadable one is left to the signature check.
-std::optional<DelegationError> foreign_typ(std::optional<std::string_view> typ) {
+[[nodiscard]] std::optional<DelegationError> foreign_typ(std::optional<std::string_view> typ) {
   if (!typ || *typ == kDelegationTyp) return std::nullopt;
   return DelegationError::wrap(
       CryptoError::typ_mismatch(std::string(kDelegationTyp), std::string(*typ)));
@@ -203,7 +203,7 @@ class ChainWalk {
     const ParsedDelegation& token, const DelegationVerifyOptions& options) {
   const DelegationClaims& outer = *token.claims();
   const std::span<const std::string> chain = *outer.chain;
-  // n + 2 <= max_hops, written so that neither side can wrap.
+  // entries + 2 <= max_hops, written so that neither side can wrap.
   if (options.max_hops < 2 || chain.size() > options.max_hops - 2)
     return fail(Kind::HopLimitExceeded);
   if (!outer.chain_hash) return fail(Kind::ChainHashMismatch);
