@@ -37,8 +37,9 @@ deps-clang:
 
 # Everything the GCC trees build, compiled by clang as well.
 build-clang: deps-clang
-	@scripts/phase build-clang "building everything with clang (build-clang/)" sh -c '\
-	  CXX=$(CLANG_CXX) cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release && \
+	@scripts/phase build-clang "building everything with clang, clang-tidy on src/ (build-clang/)" sh -c '\
+	  CXX=$(CLANG_CXX) cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DZELK_CLANG_TIDY=ON && \
 	  cmake --build build-clang -j $(JOBS)'
 
 # The libFuzzer targets of fuzz/, with AddressSanitizer and UndefinedBehaviorSanitizer.

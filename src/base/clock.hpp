@@ -15,7 +15,7 @@ struct ClockError {
 };
 
 // The realtime clock in whole unix seconds.
-std::expected<std::int64_t, ClockError> unix_now_secs();
+[[nodiscard]] std::expected<std::int64_t, ClockError> unix_now_secs();
 
 // The caller's time when given, else the clock, for code with no error path: a failed clock is a
 // broken invariant, told as `what` or, when that is null, as the clock's own message.

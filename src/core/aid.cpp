@@ -6,15 +6,15 @@
 namespace zelk {
 namespace {
 
-std::unexpected<AidError> bad_length(std::size_t got, std::size_t required) {
+[[nodiscard]] std::unexpected<AidError> bad_length(std::size_t got, std::size_t required) {
   return std::unexpected(AidError{AidError::Kind::BadLength, {}, got, required});
 }
 
-std::unexpected<AidError> non_b64() {
+[[nodiscard]] std::unexpected<AidError> non_b64() {
   return std::unexpected(AidError{AidError::Kind::NonBase64Url});
 }
 
-std::unexpected<AidError> unsupported(std::string_view method) {
+[[nodiscard]] std::unexpected<AidError> unsupported(std::string_view method) {
   return std::unexpected(AidError{AidError::Kind::UnsupportedMethod, std::string(method)});
 }
 

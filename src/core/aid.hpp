@@ -48,8 +48,8 @@ class Aid {
   std::string text_;
 };
 
-std::expected<Aid, AidError> parse_aid(std::string_view text);
-std::expected<Aid, AidError> parse_aid_owned(std::string text);
+[[nodiscard]] std::expected<Aid, AidError> parse_aid(std::string_view text);
+[[nodiscard]] std::expected<Aid, AidError> parse_aid_owned(std::string text);
 
 std::string aid_from_ed25519_key(ByteView key32);
 std::string aid_from_p256_key(ByteView key33);

@@ -10,7 +10,7 @@ namespace zelk {
 
 struct AidStringSpec {
   using type = Aid;
-  static std::expected<Aid, std::string> parse(std::string text) {
+  [[nodiscard]] static std::expected<Aid, std::string> parse(std::string text) {
     auto aid = parse_aid_owned(std::move(text));
     if (!aid) return std::unexpected(aid.error().message());
     return std::move(*aid);

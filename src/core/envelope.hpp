@@ -88,7 +88,7 @@ std::string_view message_type_name(MessageType type);
 std::optional<MessageType> message_type_variant_identifier(std::string_view name);
 
 // Strict reading of the whole text (map or array form).
-std::expected<ZelkEnvelope, json::JsonError> decode_envelope(std::string_view text);
+[[nodiscard]] std::expected<ZelkEnvelope, json::JsonError> decode_envelope(std::string_view text);
 // Compact JSON, members in declared order, extensions only when present.
 std::string encode_envelope(const ZelkEnvelope& envelope);
 

@@ -30,8 +30,7 @@ struct EnvelopeSignError {
 };
 
 // sign_envelope with a fresh version-4 UUID (drawn first) and the current time.
-std::expected<ZelkEnvelope, EnvelopeSignError> new_signed_envelope(const SigningKey& key,
-                                                                   MessageType type,
-                                                                   json::Value payload);
+[[nodiscard]] std::expected<ZelkEnvelope, EnvelopeSignError> new_signed_envelope(
+    const SigningKey& key, MessageType type, json::Value payload);
 
 }  // namespace zelk

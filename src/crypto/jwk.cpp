@@ -103,7 +103,7 @@ std::shared_ptr<const PreparedJwk> prepare(const JwkKeyMaterial& material) {
   return prepared;
 }
 
-bool rsa_pkcs1_sha256_verify(EVP_PKEY* pkey, ByteView message, ByteView signature) {
+[[nodiscard]] bool rsa_pkcs1_sha256_verify(EVP_PKEY* pkey, ByteView message, ByteView signature) {
   ossl::UniquePtr<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
   const bool ok =
       ctx &&
@@ -114,7 +114,7 @@ bool rsa_pkcs1_sha256_verify(EVP_PKEY* pkey, ByteView message, ByteView signatur
   return ok;
 }
 
-std::unexpected<JwkVerifyError> signature_invalid() {
+[[nodiscard]] std::unexpected<JwkVerifyError> signature_invalid() {
   return std::unexpected(JwkVerifyError{.kind = JwkVerifyError::Kind::SignatureInvalid});
 }
 

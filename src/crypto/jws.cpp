@@ -8,11 +8,12 @@
 namespace zelk {
 namespace {
 
-std::unexpected<CryptoError> malformed(std::string text) {
+[[nodiscard]] std::unexpected<CryptoError> malformed(std::string text) {
   return std::unexpected(CryptoError::malformed(std::move(text)));
 }
 
-std::expected<Bytes, CryptoError> decode_segment(std::string_view segment, const char* what) {
+[[nodiscard]] std::expected<Bytes, CryptoError> decode_segment(std::string_view segment,
+                                                               const char* what) {
   auto bytes = b64url_decode(segment);
   if (!bytes)
     return malformed(std::string(what) + " segment: " + std::string(bytes.error().message()));

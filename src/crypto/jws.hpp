@@ -99,7 +99,7 @@ class CompactJws {
 
   CompactJws() = default;
   // Everything but the payload's value.
-  static std::expected<CompactJws, CryptoError> decode(std::string_view token);
+  [[nodiscard]] static std::expected<CompactJws, CryptoError> decode(std::string_view token);
   void read_payload_value();
 
   std::string text_;

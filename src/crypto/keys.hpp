@@ -81,10 +81,10 @@ class VerifyingKey {
 // P-256 AIDs give PublicKey, Ed25519 AIDs AidKey, both carrying "signature error".
 [[nodiscard]] std::expected<VerifyingKey, CryptoError> verifying_key_from_aid(const Aid& aid);
 // Any 32 bytes that decode to a point of the curve; otherwise PublicKey "signature error".
-std::expected<VerifyingKey, CryptoError> ed25519_key_from_bytes(ByteView key32);
+[[nodiscard]] std::expected<VerifyingKey, CryptoError> ed25519_key_from_bytes(ByteView key32);
 // A SEC1 compressed (33 bytes, tag 2 or 3) or uncompressed (65 bytes, tag 4) P-256 point on the
 // curve; otherwise PublicKey "signature error".
-std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded);
+[[nodiscard]] std::expected<VerifyingKey, CryptoError> p256_key_from_sec1(ByteView encoded);
 
 Bytes public_key_bytes(const VerifyingKey& key);
 
@@ -96,10 +96,10 @@ Bytes public_key_bytes(const VerifyingKey& key);
                                                                       ByteView signature);
 
 // RFC 7638 thumbprint: 43 base64url characters.
-std::expected<std::string, CryptoError> jwk_thumbprint(const VerifyingKey& key);
+[[nodiscard]] std::expected<std::string, CryptoError> jwk_thumbprint(const VerifyingKey& key);
 // The thumbprint of the key an AID names, failing as verifying_key_from_aid does; remembered with
 // the key, so a verifier that sees the same subjects again does no hashing.
-std::expected<std::string, CryptoError> aid_thumbprint(const Aid& aid);
+[[nodiscard]] std::expected<std::string, CryptoError> aid_thumbprint(const Aid& aid);
 
 // An agent's private key with its AID and public key. Immutable; the secret is overwritten when
 // the key is destroyed (or moved from). Share one key through std::shared_ptr<const SigningKey>.
@@ -109,7 +109,7 @@ class SigningKey {
   static SigningKey ed25519_from_seed(std::span<const std::uint8_t, 32> seed);
   // The 32 bytes are the big-endian scalar, which must lie in 1..n-1 (compared in constant time);
   // otherwise PublicKey "signature error".
-  static std::expected<SigningKey, CryptoError> p256_from_scalar(
+  [[nodiscard]] static std::expected<SigningKey, CryptoError> p256_from_scalar(
       std::span<const std::uint8_t, 32> scalar);
 
   SigningKey(SigningKey&& other) noexcept;
@@ -141,12 +141,12 @@ class SigningKey {
 };
 
 // Fresh keys from the operating system's random source.
-std::expected<SigningKey, RandomError> generate_ed25519_key();
-std::expected<SigningKey, RandomError> generate_p256_key();
-std::expected<SigningKey, RandomError> generate_key(KeySuite suite);
+[[nodiscard]] std::expected<SigningKey, RandomError> generate_ed25519_key();
+[[nodiscard]] std::expected<SigningKey, RandomError> generate_p256_key();
+[[nodiscard]] std::expected<SigningKey, RandomError> generate_key(KeySuite suite);
 
 // Deterministic signature over the whole message (P-256: RFC 6979 nonce, ECDSA over SHA-256 of
 // the message, r then s, no low-s normalisation).
-Signature64 sign_bytes(const SigningKey& key, ByteView message);
+[[nodiscard]] Signature64 sign_bytes(const SigningKey& key, ByteView message);
 
 }  // namespace zelk

@@ -12,11 +12,11 @@
 namespace zelk {
 namespace {
 
-std::unexpected<RandomError> fail(RandomError::Source source, int code) {
+[[nodiscard]] std::unexpected<RandomError> fail(RandomError::Source source, int code) {
   return std::unexpected(RandomError{source, code});
 }
 
-std::expected<void, RandomError> read_dev_urandom(std::span<std::uint8_t> out) {
+[[nodiscard]] std::expected<void, RandomError> read_dev_urandom(std::span<std::uint8_t> out) {
   using Source = RandomError::Source;
   int fd;
   do {

@@ -23,13 +23,13 @@ struct RandomError {
 
 // Fills `out` completely from getrandom(2), retrying interrupted and short reads; falls back to
 // /dev/urandom on kernels without the call.
-std::expected<void, RandomError> random_bytes(std::span<std::uint8_t> out);
+[[nodiscard]] std::expected<void, RandomError> random_bytes(std::span<std::uint8_t> out);
 
 // A fresh version-4 UUID from the random source.
-std::expected<Uuid, RandomError> new_uuid_v4();
+[[nodiscard]] std::expected<Uuid, RandomError> new_uuid_v4();
 
 // The caller's id when given, else a fresh version-4 UUID, for code with no error path: a failed
 // random source is a broken invariant.
-Uuid fresh_uuid_or_invariant(std::optional<Uuid> given);
+[[nodiscard]] Uuid fresh_uuid_or_invariant(std::optional<Uuid> given);
 
 }  // namespace zelk

@@ -7,7 +7,7 @@ namespace {
 
 constexpr std::size_t kSignatureChars = 86;
 
-std::unexpected<CryptoError> refused() {
+[[nodiscard]] std::unexpected<CryptoError> refused() {
   return std::unexpected(CryptoError::verification());
 }
 

@@ -14,7 +14,7 @@ inline constexpr std::string_view kEd25519SignaturePrefix = "ed25519.";
 
 // Detached signature over a 32-byte digest (signed as the message): 86 base64url characters,
 // behind "p256." for a P-256 key.
-std::string sign_digest_text(const SigningKey& key, Digest32 digest);
+[[nodiscard]] std::string sign_digest_text(const SigningKey& key, Digest32 digest);
 
 // Syntax only: no "=", an optional "ed25519." or "p256." prefix, then 86 base64url characters.
 // Returns a copy of the whole text.

@@ -14,7 +14,7 @@ namespace {
 
 // The earliest queued error describes the fault best; the queue is emptied so that nothing
 // stale reaches a later call on this thread.
-SpkiError take_parse_error(const char* fallback) {
+[[nodiscard]] SpkiError take_parse_error(const char* fallback) {
   const unsigned long code = ERR_get_error();
   std::string text = fallback;
   if (code != 0) {

@@ -48,7 +48,7 @@ const EC_GROUP* crypto_detail::p256_group() {
 
 namespace {
 
-std::unexpected<CryptoError> bad_public_key() {
+[[nodiscard]] std::unexpected<CryptoError> bad_public_key() {
   return std::unexpected(CryptoError::public_key(kSignatureErrorText));
 }
 
@@ -99,7 +99,7 @@ std::size_t der_signature(const std::uint8_t* sig64, std::array<std::uint8_t, 72
   return n;
 }
 
-bool p256_verify(EVP_PKEY* pkey, ByteView message, const std::uint8_t* sig64) {
+[[nodiscard]] bool p256_verify(EVP_PKEY* pkey, ByteView message, const std::uint8_t* sig64) {
   if (!in_scalar_range(sig64) || !in_scalar_range(sig64 + 32)) return false;
   std::array<std::uint8_t, 72> der{};
   const std::size_t der_len = der_signature(sig64, der);

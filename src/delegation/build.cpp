@@ -14,7 +14,7 @@ namespace {
 
 using Kind = DelegationError::Kind;
 
-std::unexpected<DelegationError> refuse(Kind kind) {
+[[nodiscard]] std::unexpected<DelegationError> refuse(Kind kind) {
   return std::unexpected(DelegationError::of(kind));
 }
 

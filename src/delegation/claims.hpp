@@ -68,7 +68,8 @@ struct zelk::json::RecordTraits<zelk::DelegationClaims> {
 namespace zelk {
 
 // Strict reading from JSON text (map or array form); messages carry the position suffix.
-std::expected<DelegationClaims, json::JsonError> decode_delegation_claims(std::string_view text);
+[[nodiscard]] std::expected<DelegationClaims, json::JsonError> decode_delegation_claims(
+    std::string_view text);
 
 // The claims as a value with absent optional members left out; its canonical form is the payload.
 json::Value delegation_claims_to_value(const DelegationClaims& claims);

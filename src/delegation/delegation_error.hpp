@@ -37,18 +37,20 @@ struct DelegationError {
   std::string message() const;
   friend bool operator==(const DelegationError&, const DelegationError&) = default;
 
-  static DelegationError of(Kind kind) { return {kind}; }
-  static DelegationError claims_malformed(std::string text) {
+  [[nodiscard]] static DelegationError of(Kind kind) { return {kind}; }
+  [[nodiscard]] static DelegationError claims_malformed(std::string text) {
     return {Kind::ClaimsMalformed, std::move(text)};
   }
-  static DelegationError missing_field(std::string name) {
+  [[nodiscard]] static DelegationError missing_field(std::string name) {
     return {Kind::MissingField, std::move(name)};
   }
-  static DelegationError canonicalization(std::string text) {
+  [[nodiscard]] static DelegationError canonicalization(std::string text) {
     return {Kind::Canonicalization, std::move(text)};
   }
-  static DelegationError wrap(CryptoError error) { return {Kind::Crypto, {}, std::move(error)}; }
-  static DelegationError unknown_field(std::string name) {
+  [[nodiscard]] static DelegationError wrap(CryptoError error) {
+    return {Kind::Crypto, {}, std::move(error)};
+  }
+  [[nodiscard]] static DelegationError unknown_field(std::string name) {
     return {Kind::UnknownField, std::move(name)};
   }
 };

@@ -22,7 +22,7 @@ struct Base64UrlError {
 
 // Strict decoding: no "=", only the URL-safe alphabet, no lone trailing character and no
 // non-zero bits beyond the last whole byte.
-std::expected<Bytes, Base64UrlError> b64url_decode(std::string_view text);
+[[nodiscard]] std::expected<Bytes, Base64UrlError> b64url_decode(std::string_view text);
 
 // True when `text` is made only of base64url alphabet characters (no padding).
 bool is_b64url_alphabet(std::string_view text);

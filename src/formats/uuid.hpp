@@ -39,6 +39,6 @@ struct UuidError {
 };
 
 // Accepts the simple, hyphenated, braced and URN forms.
-std::expected<Uuid, UuidError> parse_uuid(std::string_view text);
+[[nodiscard]] std::expected<Uuid, UuidError> parse_uuid(std::string_view text);
 
 }  // namespace zelk

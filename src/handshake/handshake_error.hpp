@@ -39,29 +39,36 @@ struct HandshakeError {
   std::string message() const;
   friend bool operator==(const HandshakeError&, const HandshakeError&) = default;
 
-  static HandshakeError of(Kind kind, std::string detail = {}) { return {kind, std::move(detail)}; }
-  static HandshakeError invalid_envelope(std::string message) {
+  [[nodiscard]] static HandshakeError of(Kind kind, std::string detail = {}) {
+    return {kind, std::move(detail)};
+  }
+  [[nodiscard]] static HandshakeError invalid_envelope(std::string message) {
     return of(Kind::InvalidEnvelope, std::move(message));
   }
-  static HandshakeError identity(std::string message) {
+  [[nodiscard]] static HandshakeError identity(std::string message) {
     return of(Kind::IdentityVerification, std::move(message));
   }
-  static HandshakeError issuer_key_resolution(std::string issuer, std::string reason) {
+  [[nodiscard]] static HandshakeError issuer_key_resolution(std::string issuer,
+                                                            std::string reason) {
     return {Kind::IssuerKeyResolution, std::move(reason), std::move(issuer)};
   }
-  static HandshakeError state(std::string message) { return of(Kind::State, std::move(message)); }
-  static HandshakeError rng(std::string text) { return of(Kind::Rng, std::move(text)); }
-  static HandshakeError wrap(ManifestError error) {
+  [[nodiscard]] static HandshakeError state(std::string message) {
+    return of(Kind::State, std::move(message));
+  }
+  [[nodiscard]] static HandshakeError rng(std::string text) {
+    return of(Kind::Rng, std::move(text));
+  }
+  [[nodiscard]] static HandshakeError wrap(ManifestError error) {
     HandshakeError out{Kind::ManifestVerification};
     out.manifest = std::move(error);
     return out;
   }
-  static HandshakeError wrap(TctError error) {
+  [[nodiscard]] static HandshakeError wrap(TctError error) {
     HandshakeError out{Kind::TctFailure};
     out.tct = std::move(error);
     return out;
   }
-  static HandshakeError wrap(CryptoError error) {
+  [[nodiscard]] static HandshakeError wrap(CryptoError error) {
     HandshakeError out{Kind::Crypto};
     out.crypto = std::move(error);
     return out;
@@ -69,7 +76,7 @@ struct HandshakeError {
 };
 
 // The failed result of an identity check: IdentityVerification carrying `message`.
-inline std::unexpected<HandshakeError> identity_failure(std::string message) {
+[[nodiscard]] inline std::unexpected<HandshakeError> identity_failure(std::string message) {
   return std::unexpected(HandshakeError::identity(std::move(message)));
 }
 

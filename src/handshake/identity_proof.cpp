@@ -24,7 +24,7 @@ IdentityDescriptor oidc_descriptor(const url::Url& issuer, const std::string& su
   return out;
 }
 
-std::expected<IdentityDescriptor, HandshakeError> pinned_key_proof(
+[[nodiscard]] std::expected<IdentityDescriptor, HandshakeError> pinned_key_proof(
     const PinnedKeyIdentity& identity, const ProofBinding& binding, const SigningKey& key) {
   if (key.suite() != KeySuite::Ed25519)
     return identity_failure(

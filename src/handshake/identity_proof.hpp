@@ -39,7 +39,7 @@ using OidcMinter = std::function<std::expected<std::string, std::string>(std::st
 class TrustStore {
  public:
   virtual ~TrustStore() = default;
-  virtual bool is_trusted(std::span<const std::uint8_t, 32> ed25519_key) const = 0;
+  [[nodiscard]] virtual bool is_trusted(std::span<const std::uint8_t, 32> ed25519_key) const = 0;
 };
 
 // How an agent proves its own identity.

@@ -25,10 +25,10 @@ struct JwksResolverError {
 
   std::string message() const;
 
-  static JwksResolverError not_trusted(url::Url issuer) {
+  [[nodiscard]] static JwksResolverError not_trusted(url::Url issuer) {
     return {Kind::IssuerNotTrusted, std::move(issuer)};
   }
-  static JwksResolverError unavailable(std::string reason) {
+  [[nodiscard]] static JwksResolverError unavailable(std::string reason) {
     return {Kind::IssuerKeysUnavailable, std::nullopt, std::move(reason)};
   }
 };
@@ -38,7 +38,7 @@ struct JwksResolverError {
 class JwksResolver {
  public:
   virtual ~JwksResolver() = default;
-  virtual std::expected<std::vector<Jwk>, JwksResolverError> resolve(
+  [[nodiscard]] virtual std::expected<std::vector<Jwk>, JwksResolverError> resolve(
       const url::Url& issuer) const = 0;
 };
 
@@ -52,6 +52,7 @@ const Jwk* next_matching_jwk(std::span<const Jwk> keys, std::size_t& position,
 const Jwk* select_jwk(std::span<const Jwk> keys, const std::optional<std::string>& header_kid);
 
 // IssuerKeyResolution for `issuer` with the resolver error's message as the reason.
-HandshakeError map_resolver_error(std::string_view issuer, const JwksResolverError& error);
+[[nodiscard]] HandshakeError map_resolver_error(std::string_view issuer,
+                                                const JwksResolverError& error);
 
 }  // namespace zelk

@@ -18,7 +18,7 @@ struct JwtSegments {
   std::array<std::string_view, 3> part;
 };
 
-std::expected<JwtSegments, HandshakeError> split_jwt(std::string_view token) {
+[[nodiscard]] std::expected<JwtSegments, HandshakeError> split_jwt(std::string_view token) {
   const auto dots = static_cast<std::size_t>(std::ranges::count(token, '.'));
   if (dots != 2)
     return identity_failure("malformed JWT: expected 3 dot-separated segments, got " +
@@ -37,9 +37,9 @@ bool iat_outside_tolerance(std::int64_t now, std::int64_t iat, std::int64_t tole
 }
 
 // The claims, in their fixed order, once the signature has been accepted.
-std::expected<void, HandshakeError> check_claims(const OidcClaims& claims,
-                                                 const IdentityDescriptor& descriptor,
-                                                 const OidcVerifyContext& context) {
+[[nodiscard]] std::expected<void, HandshakeError> check_claims(const OidcClaims& claims,
+                                                               const IdentityDescriptor& descriptor,
+                                                               const OidcVerifyContext& context) {
   if (claims.iss != *descriptor.issuer) return identity_failure("iss mismatch");
   if (!aud_contains(claims.aud, context.expected_audience)) return identity_failure("aud mismatch");
   if (claims.sub != descriptor.subject) return identity_failure("sub mismatch");

@@ -140,15 +140,15 @@ struct zelk::json::RecordTraits<zelk::MutualCommitAckPayload> {
 namespace zelk {
 
 // ---- reading from a received envelope's payload value ------------------------------------------
-std::expected<IdentityDescriptor, json::JsonError> identity_descriptor_from_value(
+[[nodiscard]] std::expected<IdentityDescriptor, json::JsonError> identity_descriptor_from_value(
     const json::Value& value);
-std::expected<MutualHelloPayload, json::JsonError> mutual_hello_from_value(
+[[nodiscard]] std::expected<MutualHelloPayload, json::JsonError> mutual_hello_from_value(
     const json::Value& value);
-std::expected<MutualHelloAckPayload, json::JsonError> mutual_hello_ack_from_value(
+[[nodiscard]] std::expected<MutualHelloAckPayload, json::JsonError> mutual_hello_ack_from_value(
     const json::Value& value);
-std::expected<MutualCommitPayload, json::JsonError> mutual_commit_from_value(
+[[nodiscard]] std::expected<MutualCommitPayload, json::JsonError> mutual_commit_from_value(
     const json::Value& value);
-std::expected<MutualCommitAckPayload, json::JsonError> mutual_commit_ack_from_value(
+[[nodiscard]] std::expected<MutualCommitAckPayload, json::JsonError> mutual_commit_ack_from_value(
     const json::Value& value);
 
 // ---- writing -----------------------------------------------------------------------------------

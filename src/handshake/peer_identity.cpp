@@ -8,11 +8,10 @@
 namespace zelk {
 namespace {
 
-std::expected<void, HandshakeError> verify_pinned_peer(const ZelkEnvelope& envelope,
-                                                       const Manifest& peer_manifest,
-                                                       const IdentityDescriptor& descriptor,
-                                                       std::string_view peer_nonce,
-                                                       const PeerIdentityContext& context) {
+[[nodiscard]] std::expected<void, HandshakeError> verify_pinned_peer(
+    const ZelkEnvelope& envelope, const Manifest& peer_manifest,
+    const IdentityDescriptor& descriptor, std::string_view peer_nonce,
+    const PeerIdentityContext& context) {
   const ProofBinding binding{.prover_aid = peer_manifest.aid,
                              .verifier_aid = context.own_manifest.aid,
                              .message_id = envelope.message_id,
@@ -28,10 +27,9 @@ std::expected<void, HandshakeError> verify_pinned_peer(const ZelkEnvelope& envel
   return {};
 }
 
-std::expected<void, HandshakeError> verify_oidc_peer(const Manifest& peer_manifest,
-                                                     const IdentityDescriptor& descriptor,
-                                                     std::string_view peer_nonce,
-                                                     const PeerIdentityContext& context) {
+[[nodiscard]] std::expected<void, HandshakeError> verify_oidc_peer(
+    const Manifest& peer_manifest, const IdentityDescriptor& descriptor,
+    std::string_view peer_nonce, const PeerIdentityContext& context) {
   if (!descriptor.issuer) return identity_failure("oidc missing issuer");
   if (peer_manifest.identity_hint.issuer != descriptor.issuer)
     return identity_failure("issuer hint mismatch");

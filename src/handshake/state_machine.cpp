@@ -11,7 +11,7 @@ namespace {
 
 using Kind = HandshakeError::Kind;
 
-std::expected<VerifyingKey, HandshakeError> check_peer_identity(
+[[nodiscard]] std::expected<VerifyingKey, HandshakeError> check_peer_identity(
     const HandshakeContext& context, const ZelkEnvelope& envelope, const Manifest& peer_manifest,
     const IdentityDescriptor& peer_identity, std::string_view peer_nonce) {
   const PeerIdentityContext peer_context{.own_manifest = context.own_manifest,
@@ -24,7 +24,7 @@ std::expected<VerifyingKey, HandshakeError> check_peer_identity(
 
 // Ends the handshake for good: whatever the state held is released.
 template <typename State>
-std::unexpected<HandshakeError> fail_handshake(State& state, HandshakeError error) {
+[[nodiscard]] std::unexpected<HandshakeError> fail_handshake(State& state, HandshakeError error) {
   state = HandshakeFailed{};
   return std::unexpected(std::move(error));
 }
@@ -33,7 +33,7 @@ std::unexpected<HandshakeError> fail_handshake(State& state, HandshakeError erro
 // peer: a sender or nonce echo mismatch ends the handshake; a bad proof of possession or token
 // leaves the state as it is.
 template <typename State, typename Kept>
-std::expected<PeerTctCheck, HandshakeError> check_received_commit(
+[[nodiscard]] std::expected<PeerTctCheck, HandshakeError> check_received_commit(
     State& state, const Kept& kept, const Aid& sender, const MutualCommitPayload& payload,
     const HandshakeContext& context, std::string_view sender_mismatch) {
   if (sender != kept.peer_aid)

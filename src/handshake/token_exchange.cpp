@@ -14,11 +14,11 @@ namespace {
 
 using Kind = HandshakeError::Kind;
 
-std::unexpected<HandshakeError> fail(Kind kind) {
+[[nodiscard]] std::unexpected<HandshakeError> fail(Kind kind) {
   return std::unexpected(HandshakeError::of(kind));
 }
 
-std::unexpected<HandshakeError> tct_failure(TctError error) {
+[[nodiscard]] std::unexpected<HandshakeError> tct_failure(TctError error) {
   return std::unexpected(HandshakeError::wrap(std::move(error)));
 }
 

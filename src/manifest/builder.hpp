@@ -64,9 +64,9 @@ class ManifestBuilder {
 // Checks the builder (missing endpoint, then missing hint, then the hint rules), draws a 16-byte
 // challenge and its proof of possession, stamps version, aid and validity window
 // (expires_at = published_at + ttl, saturating) and signs the canonical form.
-std::expected<Manifest, ManifestError> build_signed_manifest(ManifestBuilder builder);
+[[nodiscard]] std::expected<Manifest, ManifestError> build_signed_manifest(ManifestBuilder builder);
 // The same with another random source, whose failure gives an Rng error.
-std::expected<Manifest, ManifestError> build_signed_manifest(
+[[nodiscard]] std::expected<Manifest, ManifestError> build_signed_manifest(
     ManifestBuilder builder,
     std::expected<void, RandomError> (*fill_random)(std::span<std::uint8_t>));
 

@@ -141,20 +141,27 @@ namespace zelk {
 // ---- reading from JSON text (messages end with " at line L column C") --------------------------
 
 // The whole document: one envelope value with optional whitespace around it.
-std::expected<ManifestEnvelope, json::JsonError> decode_manifest_envelope(std::string_view text);
+[[nodiscard]] std::expected<ManifestEnvelope, json::JsonError> decode_manifest_envelope(
+    std::string_view text);
 // One value from `reader`, which is left just after it (or failed, holding the same error).
-std::expected<Manifest, json::JsonError> decode_manifest(json::Reader& reader);
-std::expected<IdentityHint, json::JsonError> decode_identity_hint(json::Reader& reader);
-std::expected<ManifestPop, json::JsonError> decode_manifest_pop(json::Reader& reader);
-std::expected<IdentityType, json::JsonError> identity_type_from_str(json::Reader& reader);
+[[nodiscard]] std::expected<Manifest, json::JsonError> decode_manifest(json::Reader& reader);
+[[nodiscard]] std::expected<IdentityHint, json::JsonError> decode_identity_hint(
+    json::Reader& reader);
+[[nodiscard]] std::expected<ManifestPop, json::JsonError> decode_manifest_pop(json::Reader& reader);
+[[nodiscard]] std::expected<IdentityType, json::JsonError> identity_type_from_str(
+    json::Reader& reader);
 
 // ---- reading from a parsed value (the same rules; no duplicates seen, no positions) -----------
 
-std::expected<Manifest, json::JsonError> manifest_from_value(const json::Value& value);
-std::expected<IdentityHint, json::JsonError> identity_hint_from_value(const json::Value& value);
-std::expected<ManifestPop, json::JsonError> manifest_pop_from_value(const json::Value& value);
+[[nodiscard]] std::expected<Manifest, json::JsonError> manifest_from_value(
+    const json::Value& value);
+[[nodiscard]] std::expected<IdentityHint, json::JsonError> identity_hint_from_value(
+    const json::Value& value);
+[[nodiscard]] std::expected<ManifestPop, json::JsonError> manifest_pop_from_value(
+    const json::Value& value);
 // The string, or the one-member object whose value is null, of a `type` member.
-std::expected<IdentityType, json::JsonError> identity_type_from_value(const json::Value& value);
+[[nodiscard]] std::expected<IdentityType, json::JsonError> identity_type_from_value(
+    const json::Value& value);
 
 // ---- writing ---------------------------------------------------------------------------------
 

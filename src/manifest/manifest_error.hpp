@@ -29,8 +29,12 @@ struct ManifestError {
   std::string detail{};  // the inserted text of kinds 4, 6, 7, 8, 10, 11 and 12
   CryptoError crypto{};  // kind 9 only
 
-  static ManifestError of(Kind kind, std::string detail = {}) { return {kind, std::move(detail)}; }
-  static ManifestError of_crypto(CryptoError error) { return {Kind::Crypto, {}, std::move(error)}; }
+  [[nodiscard]] static ManifestError of(Kind kind, std::string detail = {}) {
+    return {kind, std::move(detail)};
+  }
+  [[nodiscard]] static ManifestError of_crypto(CryptoError error) {
+    return {Kind::Crypto, {}, std::move(error)};
+  }
 
   // The kind's number, 0 to 12.
   int kind_number() const { return static_cast<int>(kind); }

@@ -12,10 +12,11 @@ namespace zelk {
 // The canonical form (RFC 8785) of every member but `signature`, absent optional members left
 // out: what a Manifest signature covers. Only a non-finite number inside the extensions makes it
 // fail (Canonicalization).
-std::expected<std::string, ManifestError> manifest_signing_bytes(const Manifest& manifest);
+[[nodiscard]] std::expected<std::string, ManifestError> manifest_signing_bytes(
+    const Manifest& manifest);
 
 // The rules that building and verification both apply to an identity hint: "pinned_key" needs
 // public_key; "oidc" needs issuer and must not carry public_key (issuer tested first).
-std::optional<ManifestError> check_identity_hint(const IdentityHint& hint);
+[[nodiscard]] std::optional<ManifestError> check_identity_hint(const IdentityHint& hint);
 
 }  // namespace zelk

@@ -23,7 +23,7 @@ PyMethodDef g_agent_methods[] = {
     kEndOfMethods,
 };
 
-Result<OwnedRef> agent_aid(BorrowedRef self) {
+[[nodiscard]] Result<OwnedRef> agent_aid(BorrowedRef self) {
   ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
   return py_str(agent->key->aid_text());
 }

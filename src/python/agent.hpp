@@ -21,10 +21,10 @@ struct Agent {
 using AgentCell = Cell<Agent>;
 
 PyClass& agent_class();
-Result<OwnedRef> wrap_agent(Agent value);
+[[nodiscard]] Result<OwnedRef> wrap_agent(Agent value);
 
 // Converter for an argument that must be a ZelkAgent; the caller borrows it next.
-inline Result<BorrowedRef> to_agent(BorrowedRef obj) {
+[[nodiscard]] inline Result<BorrowedRef> to_agent(BorrowedRef obj) {
   return to_instance(obj, agent_class());
 }
 

@@ -27,13 +27,13 @@ constexpr Signature kBuildDelegation{
 constexpr Signature kIssueTctForDelegatee{
     "ZelkAgent", "issue_tct_for_delegatee", 1, {"verified", "ttl_secs"}};
 
-Result<Aid> parse_delegatee(std::string_view text) {
+[[nodiscard]] Result<Aid> parse_delegatee(std::string_view text) {
   auto aid = parse_aid(text);
   if (!aid) return fail(PyError::value_error("invalid delegatee AID: " + aid.error().message()));
   return std::move(*aid);
 }
 
-Result<OwnedRef> build_delegation(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> build_delegation(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kBuildDelegation, call));
   ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
   ZELK_PY_TRY(std::string_view voucher, arg(args, 0, to_text));
@@ -49,7 +49,7 @@ Result<OwnedRef> build_delegation(BorrowedRef self, Call call) {
   return py_str(*token);
 }
 
-Result<OwnedRef> issue_tct_for_delegatee(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> issue_tct_for_delegatee(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kIssueTctForDelegatee, call));
   ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
   ZELK_PY_TRY(const DelegationVerified* verified, arg(args, 0, to_delegation_verified));

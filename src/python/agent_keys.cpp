@@ -13,17 +13,17 @@ constexpr Signature kFromSeed{"ZelkAgent", "from_seed", 1, {"seed", "suite"}};
 constexpr std::string_view kDefaultSuite = "ed25519";
 constexpr std::size_t kSeedLength = 32;
 
-Result<KeySuite> parse_suite(std::string_view name) {
+[[nodiscard]] Result<KeySuite> parse_suite(std::string_view name) {
   if (auto suite = key_suite_from_name(name)) return *suite;
   return fail(PyError::value_error("unknown suite '" + std::string(name) +
                                    "': expected 'ed25519' or 'p256'"));
 }
 
-Result<OwnedRef> make_agent(SigningKey key) {
+[[nodiscard]] Result<OwnedRef> make_agent(SigningKey key) {
   return wrap_agent(Agent{std::make_shared<const SigningKey>(std::move(key))});
 }
 
-Result<OwnedRef> generate(Call call) {
+[[nodiscard]] Result<OwnedRef> generate(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kGenerate, call));
   ZELK_PY_TRY(std::string_view suite_name, arg_or(args, 0, to_text, kDefaultSuite));
   ZELK_PY_TRY(KeySuite suite, parse_suite(suite_name));
@@ -33,7 +33,7 @@ Result<OwnedRef> generate(Call call) {
   return make_agent(std::move(*key));
 }
 
-Result<OwnedRef> from_seed(Call call) {
+[[nodiscard]] Result<OwnedRef> from_seed(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kFromSeed, call));
   ZELK_PY_TRY(ByteView seed, arg(args, 0, to_bytes));
   ZELK_PY_TRY(std::string_view suite_name, arg_or(args, 1, to_text, kDefaultSuite));

@@ -44,7 +44,7 @@ struct ManifestArgs {
 };
 
 // In signature order, so the first wrongly typed argument is the one reported.
-Result<ManifestArgs> convert_args(const BoundArgs& args) {
+[[nodiscard]] Result<ManifestArgs> convert_args(const BoundArgs& args) {
   ManifestArgs out;
   ZELK_PY_TRY(out.display_name, arg(args, 0, to_text));
   ZELK_PY_TRY(out.handshake_endpoint, arg(args, 1, to_text));
@@ -59,7 +59,7 @@ Result<ManifestArgs> convert_args(const BoundArgs& args) {
 }
 
 // `what` names the argument in the message: "invalid <what> URL: <failure>".
-Result<url::Url> parse_url_argument(std::string_view text, std::string_view what) {
+[[nodiscard]] Result<url::Url> parse_url_argument(std::string_view text, std::string_view what) {
   auto parsed = url::parse_url(text);
   if (!parsed) {
     std::string message = "invalid ";
@@ -78,7 +78,7 @@ struct Identity {
   std::vector<url::Url> default_anchors;
 };
 
-Result<Identity> select_identity(const ManifestArgs& a, const SigningKey& key) {
+[[nodiscard]] Result<Identity> select_identity(const ManifestArgs& a, const SigningKey& key) {
   if (a.identity_type == kOidc) {
     if (!a.oidc_issuer)
       return fail(PyError::value_error("oidc_issuer is required when identity_type='oidc'"));
@@ -111,7 +111,8 @@ Result<Identity> select_identity(const ManifestArgs& a, const SigningKey& key) {
 }
 
 // Given anchors replace the default list entirely; the first that does not parse is reported.
-Result<std::vector<url::Url>> trust_anchors(const ManifestArgs& a, Identity& identity) {
+[[nodiscard]] Result<std::vector<url::Url>> trust_anchors(const ManifestArgs& a,
+                                                          Identity& identity) {
   if (!a.accepted_trust_anchors) return std::move(identity.default_anchors);
   std::vector<url::Url> anchors;
   anchors.reserve(a.accepted_trust_anchors->size());
@@ -122,7 +123,7 @@ Result<std::vector<url::Url>> trust_anchors(const ManifestArgs& a, Identity& ide
   return anchors;
 }
 
-Result<OwnedRef> build_manifest(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> build_manifest(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kBuildManifest, call));
   ZELK_PY_TRY(auto agent, borrow_exclusive<AgentCell>(self));
   ZELK_PY_TRY(ManifestArgs a, convert_args(args));

@@ -28,7 +28,7 @@ constexpr Signature kProcessRenewalRequest{
 
 constexpr std::size_t kRenewalNonceBytes = 16;
 
-Result<OwnedRef> build_renewal_request(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> build_renewal_request(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kBuildRenewalRequest, call));
   ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
   // Placed in the request as given: the holder passes the `tct` of the envelope it holds.
@@ -42,7 +42,7 @@ Result<OwnedRef> build_renewal_request(BorrowedRef self, Call call) {
   return py_str(write_renewal_payload(payload));
 }
 
-Result<OwnedRef> process_renewal_request(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> process_renewal_request(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kProcessRenewalRequest, call));
   ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
   ZELK_PY_TRY(std::string_view text, arg(args, 0, to_text));

@@ -28,13 +28,13 @@ std::string item_prefix(std::size_t i) {
   return "entries[" + std::to_string(i) + "]";
 }
 
-PyError item_error(std::size_t i, std::string_view rest) {
+[[nodiscard]] PyError item_error(std::size_t i, std::string_view rest) {
   return PyError::value_error(item_prefix(i) + std::string(rest));
 }
 
 // The dict's own lookup, bypassing any subclass override: nullopt when the key is missing. A
 // lookup that raises (a key whose comparison fails) passes its exception on unchanged.
-Result<std::optional<BorrowedRef>> lookup(BorrowedRef dict, const char* key) {
+[[nodiscard]] Result<std::optional<BorrowedRef>> lookup(BorrowedRef dict, const char* key) {
   OwnedRef name = OwnedRef::steal(PyUnicode_FromString(key));
   if (!name) return fail(PyError::fetch());
   PyObject* value = PyDict_GetItemWithError(dict.get(), name.get());
@@ -46,13 +46,14 @@ Result<std::optional<BorrowedRef>> lookup(BorrowedRef dict, const char* key) {
 }
 
 // A str that the interpreter cannot encode (a lone surrogate) keeps the interpreter's error.
-Result<std::optional<std::string_view>> text_or_nullopt(BorrowedRef value) {
+[[nodiscard]] Result<std::optional<std::string_view>> text_or_nullopt(BorrowedRef value) {
   if (!PyUnicode_Check(value.get())) return std::optional<std::string_view>();
   ZELK_PY_TRY(std::string_view text, to_text(value));
   return std::optional<std::string_view>(text);
 }
 
-Result<RevocationEntry> read_entry(BorrowedRef item, std::size_t i, std::int64_t now) {
+[[nodiscard]] Result<RevocationEntry> read_entry(BorrowedRef item, std::size_t i,
+                                                 std::int64_t now) {
   if (!PyDict_Check(item.get()))
     return fail(item_error(i, " must be a dict with at least a 'jti' key"));
 
@@ -89,7 +90,7 @@ Result<RevocationEntry> read_entry(BorrowedRef item, std::size_t i, std::int64_t
   return entry;
 }
 
-Result<OwnedRef> sign_revocation_list(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> sign_revocation_list(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kSignRevocationList, call));
   ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
   ZELK_PY_TRY(BorrowedRef entries, arg(args, 0, to_list));

@@ -15,7 +15,7 @@ namespace {
 
 constexpr Signature kComputeAidJkt{"", "compute_aid_jkt", 1, {"aid"}};
 
-Result<OwnedRef> compute_aid_jkt(Call call) {
+[[nodiscard]] Result<OwnedRef> compute_aid_jkt(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kComputeAidJkt, call));
   ZELK_PY_TRY(std::string_view text, arg(args, 0, to_text));
   auto aid = parse_aid(text);

@@ -43,7 +43,7 @@ class PythonRevocationCheck {
   ~PythonRevocationCheck();
   const RevocationCheck& check() const { return check_; }
   // The PanicException the callable raised, if it did; the caller raises it.
-  std::optional<PyError> take_panic();
+  [[nodiscard]] std::optional<PyError> take_panic();
 
  private:
   std::shared_ptr<State> state_;

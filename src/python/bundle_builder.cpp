@@ -18,7 +18,7 @@ constexpr Signature kSessionId{"SessionBundleBuilder", "session_id", 1, {"uuid_s
 constexpr Signature kIssuedAt{"SessionBundleBuilder", "issued_at", 1, {"unix_secs"}};
 constexpr Signature kParticipant{"SessionBundleBuilder", "participant", 2, {"aid", "tct_token"}};
 
-Result<OwnedRef> builder_new(PyTypeObject*, Call call) {
+[[nodiscard]] Result<OwnedRef> builder_new(PyTypeObject*, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kNew, call));
   ZELK_PY_TRY(BorrowedRef agent_obj, arg(args, 0, to_agent));
   auto agent = borrow_shared<AgentCell>(agent_obj);
@@ -29,7 +29,7 @@ Result<OwnedRef> builder_new(PyTypeObject*, Call call) {
 }
 
 // Setters return the builder itself; a refused value leaves it as it was.
-Result<OwnedRef> builder_session_id(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> builder_session_id(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kSessionId, call));
   ZELK_PY_TRY(auto builder, borrow_exclusive<BundleBuilderCell>(self));
   ZELK_PY_TRY(std::string_view text, arg(args, 0, to_text));
@@ -39,7 +39,7 @@ Result<OwnedRef> builder_session_id(BorrowedRef self, Call call) {
   return OwnedRef::incref(self);
 }
 
-Result<OwnedRef> builder_issued_at(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> builder_issued_at(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kIssuedAt, call));
   ZELK_PY_TRY(auto builder, borrow_exclusive<BundleBuilderCell>(self));
   ZELK_PY_TRY(std::int64_t unix_secs, arg(args, 0, to_i64));
@@ -47,7 +47,7 @@ Result<OwnedRef> builder_issued_at(BorrowedRef self, Call call) {
   return OwnedRef::incref(self);
 }
 
-Result<OwnedRef> builder_participant(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> builder_participant(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kParticipant, call));
   ZELK_PY_TRY(auto builder, borrow_exclusive<BundleBuilderCell>(self));
   ZELK_PY_TRY(std::string_view aid_text, arg(args, 0, to_text));
@@ -58,7 +58,7 @@ Result<OwnedRef> builder_participant(BorrowedRef self, Call call) {
   return OwnedRef::incref(self);
 }
 
-Result<OwnedRef> builder_build(BorrowedRef self) {
+[[nodiscard]] Result<OwnedRef> builder_build(BorrowedRef self) {
   ZELK_PY_TRY(auto builder, borrow_shared<BundleBuilderCell>(self));
   auto text = build_session_bundle(*builder->coordinator, builder->session_id, builder->issued_at,
                                    builder->participants);

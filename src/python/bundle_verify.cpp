@@ -82,7 +82,7 @@ bool answer_revokes(PythonRevocationCheck::State& state, BorrowedRef result) {
   return PyBool_Check(truth.get()) && truth.get() == Py_True;
 }
 
-bool call_revocation_check(PythonRevocationCheck::State& state, const Uuid& jti) {
+[[nodiscard]] bool call_revocation_check(PythonRevocationCheck::State& state, const Uuid& jti) {
   if (state.panic) return false;
   GilScope gil;
   // Not callable, or raising: the exception is dropped and the participant stays.
@@ -91,7 +91,7 @@ bool call_revocation_check(PythonRevocationCheck::State& state, const Uuid& jti)
   return answer_revokes(state, result->borrow());
 }
 
-Result<OwnedRef> verification_dict(const BundleVerification& verified) {
+[[nodiscard]] Result<OwnedRef> verification_dict(const BundleVerification& verified) {
   OwnedRef dict = OwnedRef::steal(PyDict_New());
   if (!dict) return fail(PyError::fetch());
   ZELK_PY_TRY(OwnedRef kind, py_str(verified.dropped_aids ? "degraded" : "clear"));
@@ -107,7 +107,7 @@ Result<OwnedRef> verification_dict(const BundleVerification& verified) {
   return dict;
 }
 
-Result<OwnedRef> verify_session_bundle(Call call) {
+[[nodiscard]] Result<OwnedRef> verify_session_bundle(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kVerifySessionBundle, call));
   ZELK_PY_TRY(std::string_view envelope_text, arg(args, 0, to_text));
   ZELK_PY_TRY(std::string_view verifier_text, arg(args, 1, to_text));

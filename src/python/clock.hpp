@@ -9,9 +9,9 @@ namespace zelk::py {
 
 // The system clock in whole unix seconds. A clock that cannot be read, or reads before 1970, is
 // the platform's fault and is raised as a panic.
-Result<std::int64_t> system_now_secs();
+[[nodiscard]] Result<std::int64_t> system_now_secs();
 
 // The time a caller passed, or else the system clock, read at this point.
-Result<std::int64_t> given_or_system_now(std::optional<std::int64_t> given);
+[[nodiscard]] Result<std::int64_t> given_or_system_now(std::optional<std::int64_t> given);
 
 }  // namespace zelk::py

@@ -27,7 +27,7 @@ constexpr Signature kVerifyDelegationMultihop{
     2,
     {"delegation_token", "verifier_aid", "max_delegation_hops", "revoked_jtis"}};
 
-Result<Aid> parse_verifier_aid(std::string_view text) {
+[[nodiscard]] Result<Aid> parse_verifier_aid(std::string_view text) {
   auto aid = parse_aid(text);
   if (!aid) return fail(PyError::value_error("invalid verifier AID: " + aid.error().message()));
   return std::move(*aid);
@@ -46,8 +46,9 @@ DelegationVerified to_delegation_verified(const VerifiedDelegation& verified) {
 }
 
 // The common road of both functions; only the multi-hop one hands over the hop check.
-Result<OwnedRef> verify(std::string_view token, std::string_view verifier_text, bool multihop,
-                        std::uint64_t max_hops, const std::optional<RevokedJtiView>& view) {
+[[nodiscard]] Result<OwnedRef> verify(std::string_view token, std::string_view verifier_text,
+                                      bool multihop, std::uint64_t max_hops,
+                                      const std::optional<RevokedJtiView>& view) {
   const RevokedJtiSet* revoked = set_or_null(view);
   ZELK_PY_TRY(Aid verifier, parse_verifier_aid(verifier_text));
   // Both checks share the caller's set, read-only for this call.
@@ -72,7 +73,7 @@ Result<OwnedRef> verify(std::string_view token, std::string_view verifier_text, 
   return wrap_delegation_verified(to_delegation_verified(*verified));
 }
 
-Result<OwnedRef> verify_delegation(Call call) {
+[[nodiscard]] Result<OwnedRef> verify_delegation(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kVerifyDelegation, call));
   ZELK_PY_TRY(std::string_view token, arg(args, 0, to_text));
   ZELK_PY_TRY(std::string_view verifier, arg(args, 1, to_text));
@@ -80,7 +81,7 @@ Result<OwnedRef> verify_delegation(Call call) {
   return verify(token, verifier, false, 0, revoked);
 }
 
-Result<OwnedRef> verify_delegation_multihop(Call call) {
+[[nodiscard]] Result<OwnedRef> verify_delegation_multihop(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kVerifyDelegationMultihop, call));
   ZELK_PY_TRY(std::string_view token, arg(args, 0, to_text));
   ZELK_PY_TRY(std::string_view verifier, arg(args, 1, to_text));

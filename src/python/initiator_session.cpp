@@ -29,14 +29,14 @@ constexpr Signature kProcessHelloAck{
     "InitiatorSession", "process_hello_ack", 2, {"hello_ack_json", "_session_id"}};
 constexpr Signature kComplete{"InitiatorSession", "complete", 1, {"commit_ack_json"}};
 
-Result<Aid> peer_manifest_aid(std::string_view text) {
+[[nodiscard]] Result<Aid> peer_manifest_aid(std::string_view text) {
   auto peer = decode_manifest_envelope(text);
   if (!peer)
     return fail(PyError::value_error("invalid peer manifest JSON: " + peer.error().full()));
   return std::move(peer->manifest.aid);
 }
 
-Result<OwnedRef> build_hello(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> build_hello(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kBuildHello, call));
   ZELK_PY_TRY(InitiatorBorrow session, borrow_exclusive<InitiatorSessionCell>(self));
   ZELK_PY_TRY(std::string_view peer_manifest_json, arg(args, 0, to_text));
@@ -58,7 +58,7 @@ Result<OwnedRef> build_hello(BorrowedRef self, Call call) {
                               mutual_hello_to_value(*payload), stamp);
 }
 
-Result<OwnedRef> process_hello_ack(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> process_hello_ack(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kProcessHelloAck, call));
   ZELK_PY_TRY(InitiatorBorrow session, borrow_exclusive<InitiatorSessionCell>(self));
   ZELK_PY_TRY(std::string_view hello_ack_json, arg(args, 0, to_text));
@@ -76,7 +76,7 @@ Result<OwnedRef> process_hello_ack(BorrowedRef self, Call call) {
                                   mutual_commit_to_value(*commit));
 }
 
-Result<OwnedRef> complete(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> complete(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kComplete, call));
   ZELK_PY_TRY(InitiatorBorrow session, borrow_exclusive<InitiatorSessionCell>(self));
   ZELK_PY_TRY(std::string_view commit_ack_json, arg(args, 0, to_text));

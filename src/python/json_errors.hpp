@@ -7,6 +7,6 @@ namespace zelk::py {
 
 // A JSON writing or reading failure raised as RuntimeError with the error's own text (followed
 // by " at line L column C" when it has a position).
-PyError json_error_to_runtime_error(const json::JsonError& error);
+[[nodiscard]] PyError json_error_to_runtime_error(const json::JsonError& error);
 
 }  // namespace zelk::py

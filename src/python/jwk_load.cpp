@@ -10,11 +10,11 @@
 namespace zelk::py {
 namespace {
 
-std::unexpected<JwkError> malformed(std::string detail) {
+[[nodiscard]] std::unexpected<JwkError> malformed(std::string detail) {
   return std::unexpected(JwkError{JwkError::Kind::Malformed, std::move(detail)});
 }
 
-std::unexpected<JwkError> unsupported(std::string detail) {
+[[nodiscard]] std::unexpected<JwkError> unsupported(std::string detail) {
   return std::unexpected(JwkError{JwkError::Kind::Unsupported, std::move(detail)});
 }
 
@@ -24,7 +24,8 @@ const std::string* string_member(const json::Object& object, std::string_view na
 }
 
 // x, y, n and e: a string in strict unpadded base64url.
-std::expected<Bytes, JwkError> byte_member(const json::Object& object, std::string_view name) {
+[[nodiscard]] std::expected<Bytes, JwkError> byte_member(const json::Object& object,
+                                                         std::string_view name) {
   const std::string* text = string_member(object, name);
   if (text == nullptr) return malformed("jwk missing " + std::string(name));
   auto bytes = b64url_decode(*text);
@@ -33,8 +34,9 @@ std::expected<Bytes, JwkError> byte_member(const json::Object& object, std::stri
 }
 
 // A coordinate of exactly 32 bytes; `what` names it in the message ("EC x").
-std::expected<Bytes, JwkError> coordinate(const json::Object& object, std::string_view name,
-                                          std::string_view what) {
+[[nodiscard]] std::expected<Bytes, JwkError> coordinate(const json::Object& object,
+                                                        std::string_view name,
+                                                        std::string_view what) {
   auto bytes = byte_member(object, name);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   if (bytes->size() != 32)
@@ -54,7 +56,7 @@ std::string_view curve(const json::Object& object) {
 }
 
 // json.dumps(element), with the interpreter's json module; its failures pass through unchanged.
-Result<OwnedRef> dumps(BorrowedRef element) {
+[[nodiscard]] Result<OwnedRef> dumps(BorrowedRef element) {
   OwnedRef json_module = OwnedRef::steal(PyImport_ImportModule("json"));
   if (!json_module) return fail(PyError::fetch());
   OwnedRef fn = OwnedRef::steal(PyObject_GetAttrString(json_module.get(), "dumps"));
@@ -64,7 +66,7 @@ Result<OwnedRef> dumps(BorrowedRef element) {
   return text;
 }
 
-Result<Jwk> load_one(BorrowedRef element, std::size_t index) {
+[[nodiscard]] Result<Jwk> load_one(BorrowedRef element, std::size_t index) {
   const std::string at = "JWK at index " + std::to_string(index);
   if (!PyDict_Check(element.get())) return fail(PyError::value_error(at + " must be a dict"));
   ZELK_PY_TRY(OwnedRef text_obj, dumps(element));

@@ -24,10 +24,10 @@ struct JwkError {
 
 // One key object, read by exact member names; members other than kid, kty, crv, x, y, n and e
 // are ignored, the key's own "alg" included: the algorithm follows from the key's kind.
-std::expected<Jwk, JwkError> jwk_from_value(const json::Value& value);
+[[nodiscard]] std::expected<Jwk, JwkError> jwk_from_value(const json::Value& value);
 
 // Every element of a Python list of JWK dicts, in order, each serialised by the interpreter's
 // json.dumps and read back. The first refused element ends the load.
-Result<std::vector<Jwk>> load_jwk_list(BorrowedRef list);
+[[nodiscard]] Result<std::vector<Jwk>> load_jwk_list(BorrowedRef list);
 
 }  // namespace zelk::py

@@ -22,7 +22,7 @@ constexpr Signature kRemove{"JwksProvider", "remove", 1, {"issuer"}};
 constexpr std::string_view kPoisoned =
     "jwks mutex poisoned: poisoned lock: another task failed inside";
 
-Result<PoisonLock<IssuerKeyMap>::Guard> lock_map(const JwksState& state) {
+[[nodiscard]] Result<PoisonLock<IssuerKeyMap>::Guard> lock_map(const JwksState& state) {
   auto guard = state.map.lock_unless_poisoned();
   if (!guard) return fail(PyError::runtime_error(std::string(kPoisoned)));
   return std::move(*guard);
@@ -30,7 +30,8 @@ Result<PoisonLock<IssuerKeyMap>::Guard> lock_map(const JwksState& state) {
 
 // Converts every key first and stores the list only when all were accepted, so a failed load
 // leaves the map as it was. An existing entry for the same issuer is replaced whole.
-Result<void> load_issuer_jwks(const JwksState& state, std::string_view issuer, BorrowedRef list) {
+[[nodiscard]] Result<void> load_issuer_jwks(const JwksState& state, std::string_view issuer,
+                                            BorrowedRef list) {
   auto url = url::parse_url(issuer);
   if (!url)
     return fail(PyError::value_error("invalid issuer URL '" + std::string(issuer) +
@@ -42,7 +43,7 @@ Result<void> load_issuer_jwks(const JwksState& state, std::string_view issuer, B
 }
 
 // Keys of the constructor's dict: a str the interpreter can encode as UTF-8.
-Result<std::string_view> issuer_key(BorrowedRef key) {
+[[nodiscard]] Result<std::string_view> issuer_key(BorrowedRef key) {
   if (PyUnicode_Check(key.get())) {
     Py_ssize_t size = 0;
     if (const char* text = PyUnicode_AsUTF8AndSize(key.get(), &size))
@@ -57,7 +58,7 @@ Result<std::string_view> issuer_key(BorrowedRef key) {
 // are taken once up front (their references keep every key object alive, so identity is a
 // sound test): the walk must meet exactly those objects, in that order, and no others. That
 // catches a swap or a delete plus an insert that keep the size, which a size check alone misses.
-Result<void> load_dict(const JwksState& state, BorrowedRef dict) {
+[[nodiscard]] Result<void> load_dict(const JwksState& state, BorrowedRef dict) {
   const OwnedRef snapshot = OwnedRef::steal(PyDict_Keys(dict.get()));
   if (!snapshot) return fail(PyError::fetch());
   const Py_ssize_t size = PyList_Size(snapshot.get());
@@ -85,7 +86,7 @@ Result<void> load_dict(const JwksState& state, BorrowedRef dict) {
   return {};
 }
 
-Result<OwnedRef> jwks_provider_new(PyTypeObject*, Call call) {
+[[nodiscard]] Result<OwnedRef> jwks_provider_new(PyTypeObject*, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kNew, call));
   ZELK_PY_TRY(std::optional<BorrowedRef> keys, optional_arg(args, 0, to_dict));
   auto state = std::make_shared<JwksState>();
@@ -93,7 +94,7 @@ Result<OwnedRef> jwks_provider_new(PyTypeObject*, Call call) {
   return wrap<JwksProviderCell>(jwks_provider_class(), JwksProvider{std::move(state)});
 }
 
-Result<OwnedRef> jwks_provider_upsert(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> jwks_provider_upsert(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kUpsert, call));
   ZELK_PY_TRY(auto provider, borrow_shared<JwksProviderCell>(self));
   ZELK_PY_TRY(std::string_view issuer, arg(args, 0, to_text));
@@ -102,7 +103,7 @@ Result<OwnedRef> jwks_provider_upsert(BorrowedRef self, Call call) {
   return py_none();
 }
 
-Result<OwnedRef> jwks_provider_remove(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> jwks_provider_remove(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kRemove, call));
   ZELK_PY_TRY(auto provider, borrow_shared<JwksProviderCell>(self));
   ZELK_PY_TRY(std::string_view issuer, arg(args, 0, to_text));
@@ -114,7 +115,7 @@ Result<OwnedRef> jwks_provider_remove(BorrowedRef self, Call call) {
   return py_none();
 }
 
-Result<OwnedRef> jwks_provider_issuers(BorrowedRef self) {
+[[nodiscard]] Result<OwnedRef> jwks_provider_issuers(BorrowedRef self) {
   ZELK_PY_TRY(auto provider, borrow_shared<JwksProviderCell>(self));
   std::vector<std::string> issuers;
   {

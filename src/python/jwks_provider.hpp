@@ -21,7 +21,8 @@ using IssuerKeyMap = std::unordered_map<std::string, std::vector<Jwk>>;
 class JwksState final : public JwksResolver {
  public:
   // A copy of the issuer's keys; an issuer without keys is not trusted.
-  std::expected<std::vector<Jwk>, JwksResolverError> resolve(const url::Url& issuer) const override;
+  [[nodiscard]] std::expected<std::vector<Jwk>, JwksResolverError> resolve(
+      const url::Url& issuer) const override;
 
   mutable PoisonLock<IssuerKeyMap> map;
 };
@@ -35,7 +36,7 @@ using JwksProviderCell = Cell<JwksProvider>;
 
 PyClass& jwks_provider_class();
 
-inline Result<BorrowedRef> to_jwks_provider(BorrowedRef obj) {
+[[nodiscard]] inline Result<BorrowedRef> to_jwks_provider(BorrowedRef obj) {
   return to_instance(obj, jwks_provider_class());
 }
 

@@ -14,7 +14,7 @@ ExceptionType& manifest_verification_error();
 
 // The error raised for a Manifest that was read but failed verification: `message` as its one
 // argument and `code` as its instance attribute.
-PyError manifest_verification_failure(std::string message, std::string code);
+[[nodiscard]] PyError manifest_verification_failure(std::string message, std::string code);
 
 // The module functions verify_manifest_json and compute_aid_jkt.
 PyMethodDef& verify_manifest_json_function();

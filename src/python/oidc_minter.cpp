@@ -12,9 +12,8 @@ namespace zelk::py {
 namespace {
 
 // Calls the wrapped object with the nonce, on the caller's thread, with the interpreter lock.
-std::expected<std::string, std::string> call_oidc_mint_jwt(BorrowedRef callable,
-                                                           std::string_view nonce,
-                                                           std::optional<PyError>& panic) {
+[[nodiscard]] std::expected<std::string, std::string> call_oidc_mint_jwt(
+    BorrowedRef callable, std::string_view nonce, std::optional<PyError>& panic) {
   const GilScope gil;
   auto result = call_with_text(callable, nonce, "oidc_mint_jwt");
   if (!result) {

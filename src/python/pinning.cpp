@@ -18,7 +18,7 @@ constexpr Signature kNew{"SpkiPinVerifier", "__new__", 1, {"pins"}};
 constexpr Signature kIsPinned{"SpkiPinVerifier", "is_pinned", 1, {"cert_der"}};
 constexpr Signature kComputeSpkiHash{"", "compute_spki_hash", 1, {"cert_der"}};
 
-Result<Sha256Digest> spki_hash_of(ByteView cert_der) {
+[[nodiscard]] Result<Sha256Digest> spki_hash_of(ByteView cert_der) {
   auto digest = spki_sha256(cert_der);
   if (!digest)
     return fail(
@@ -26,7 +26,7 @@ Result<Sha256Digest> spki_hash_of(ByteView cert_der) {
   return *digest;
 }
 
-Result<OwnedRef> compute_spki_hash(Call call) {
+[[nodiscard]] Result<OwnedRef> compute_spki_hash(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kComputeSpkiHash, call));
   ZELK_PY_TRY(ByteView cert, arg(args, 0, to_bytes));
   ZELK_PY_TRY(Sha256Digest digest, spki_hash_of(cert));
@@ -34,7 +34,7 @@ Result<OwnedRef> compute_spki_hash(Call call) {
 }
 
 // An integer from 0 to 255.
-Result<std::uint8_t> to_byte_value(BorrowedRef obj) {
+[[nodiscard]] Result<std::uint8_t> to_byte_value(BorrowedRef obj) {
   // An integer beyond a C long is as far out of range as 256 and is told the same way.
   int overflow = 0;
   const long value = PyLong_AsLongAndOverflow(obj.get(), &overflow);
@@ -46,7 +46,7 @@ Result<std::uint8_t> to_byte_value(BorrowedRef obj) {
 }
 
 // One pin as given: bytes or bytearray copied, any other sequence read as byte values.
-Result<std::vector<std::uint8_t>> to_pin_bytes(BorrowedRef obj) {
+[[nodiscard]] Result<std::vector<std::uint8_t>> to_pin_bytes(BorrowedRef obj) {
   if (PyBytes_Check(obj.get())) {
     ZELK_PY_TRY(ByteView bytes, to_bytes(obj));
     return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
@@ -61,11 +61,11 @@ Result<std::vector<std::uint8_t>> to_pin_bytes(BorrowedRef obj) {
   return to_sequence<std::uint8_t>(obj, to_byte_value);
 }
 
-Result<std::vector<std::vector<std::uint8_t>>> to_pin_list(BorrowedRef obj) {
+[[nodiscard]] Result<std::vector<std::vector<std::uint8_t>>> to_pin_list(BorrowedRef obj) {
   return to_sequence<std::vector<std::uint8_t>>(obj, to_pin_bytes);
 }
 
-Result<OwnedRef> spki_pin_verifier_new(PyTypeObject*, Call call) {
+[[nodiscard]] Result<OwnedRef> spki_pin_verifier_new(PyTypeObject*, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kNew, call));
   // Every pin is converted before any length is tested.
   ZELK_PY_TRY(auto given, arg(args, 0, to_pin_list));
@@ -82,7 +82,7 @@ Result<OwnedRef> spki_pin_verifier_new(PyTypeObject*, Call call) {
   return wrap<SpkiPinVerifierCell>(spki_pin_verifier_class(), std::move(verifier));
 }
 
-Result<OwnedRef> spki_pin_verifier_is_pinned(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> spki_pin_verifier_is_pinned(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kIsPinned, call));
   ZELK_PY_TRY(auto verifier, borrow_shared<SpkiPinVerifierCell>(self));
   ZELK_PY_TRY(ByteView cert, arg(args, 0, to_bytes));
@@ -91,7 +91,7 @@ Result<OwnedRef> spki_pin_verifier_is_pinned(BorrowedRef self, Call call) {
   return py_bool(pinned);
 }
 
-Result<OwnedRef> spki_pin_verifier_len(BorrowedRef self) {
+[[nodiscard]] Result<OwnedRef> spki_pin_verifier_len(BorrowedRef self) {
   ZELK_PY_TRY(auto verifier, borrow_shared<SpkiPinVerifierCell>(self));
   return py_uint(verifier->pins.size());
 }

@@ -46,7 +46,7 @@ class PoisonLock {
 
   // Held only around short map operations, never while Python code runs, so waiting here with
   // the interpreter lock cannot deadlock.
-  Result<Guard> lock(std::string_view name) {
+  [[nodiscard]] Result<Guard> lock(std::string_view name) {
     std::optional<Guard> guard = lock_unless_poisoned();
     if (!guard) return fail(PyError::panic(std::string(name) + ": PoisonError { .. }"));
     return std::move(*guard);

@@ -6,6 +6,6 @@ namespace zelk::py {
 
 // Adds the module's classes, functions and exceptions in their fixed order (also the order of
 // __all__); the first failure stops it.
-Result<void> register_module_entries(BorrowedRef module);
+[[nodiscard]] Result<void> register_module_entries(BorrowedRef module);
 
 }  // namespace zelk::py

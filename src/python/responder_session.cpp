@@ -21,12 +21,12 @@ constexpr Signature kProcessHello{
     "ResponderSession", "process_hello", 1, {"hello_json", "oidc_mint_jwt"}};
 constexpr Signature kProcessCommit{"ResponderSession", "process_commit", 1, {"commit_json"}};
 
-Result<OwnedRef> pair(OwnedRef first, OwnedRef second) {
+[[nodiscard]] Result<OwnedRef> pair(OwnedRef first, OwnedRef second) {
   OwnedRef items[] = {std::move(first), std::move(second)};
   return py_tuple(items);
 }
 
-Result<OwnedRef> process_hello(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> process_hello(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kProcessHello, call));
   ZELK_PY_TRY(ResponderBorrow session, borrow_exclusive<ResponderSessionCell>(self));
   ZELK_PY_TRY(std::string_view hello_json, arg(args, 0, to_text));
@@ -53,7 +53,7 @@ Result<OwnedRef> process_hello(BorrowedRef self, Call call) {
   return pair(std::move(reply), std::move(id_text));
 }
 
-Result<OwnedRef> process_commit(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> process_commit(BorrowedRef self, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kProcessCommit, call));
   ZELK_PY_TRY(ResponderBorrow session, borrow_exclusive<ResponderSessionCell>(self));
   ZELK_PY_TRY(std::string_view commit_json, arg(args, 0, to_text));

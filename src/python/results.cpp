@@ -8,17 +8,17 @@ namespace {
 
 // Each read makes new objects from the stored field, so a returned list can be changed freely.
 template <class CellT, auto Field>
-Result<OwnedRef> read_text(BorrowedRef self) {
+[[nodiscard]] Result<OwnedRef> read_text(BorrowedRef self) {
   return py_str(frozen_value<CellT>(self).*Field);
 }
 
 template <class CellT, auto Field>
-Result<OwnedRef> read_list(BorrowedRef self) {
+[[nodiscard]] Result<OwnedRef> read_list(BorrowedRef self) {
   return py_str_list(frozen_value<CellT>(self).*Field);
 }
 
 template <class CellT, auto Field>
-Result<OwnedRef> read_int(BorrowedRef self) {
+[[nodiscard]] Result<OwnedRef> read_int(BorrowedRef self) {
   return py_int(frozen_value<CellT>(self).*Field);
 }
 

@@ -32,11 +32,11 @@ using DelegationVerifiedCell = Cell<DelegationVerified, NoBorrowFlag>;
 PyClass& tct_identity_class();
 PyClass& delegation_verified_class();
 
-Result<OwnedRef> wrap_tct_identity(TctIdentity value);
-Result<OwnedRef> wrap_delegation_verified(DelegationVerified value);
+[[nodiscard]] Result<OwnedRef> wrap_tct_identity(TctIdentity value);
+[[nodiscard]] Result<OwnedRef> wrap_delegation_verified(DelegationVerified value);
 
 // Converter for an argument that must be a DelegationVerified; its value lives as long as the
 // argument does.
-Result<const DelegationVerified*> to_delegation_verified(BorrowedRef obj);
+[[nodiscard]] Result<const DelegationVerified*> to_delegation_verified(BorrowedRef obj);
 
 }  // namespace zelk::py

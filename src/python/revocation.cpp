@@ -48,7 +48,7 @@ std::string_view code_of(const TctError& error) {
   }
 }
 
-Result<OwnedRef> verify_revocation_list(Call call) {
+[[nodiscard]] Result<OwnedRef> verify_revocation_list(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kVerifyRevocationList, call));
   ZELK_PY_TRY(std::string_view text, arg(args, 0, to_text));
   ZELK_PY_TRY(std::string_view expected_issuer, arg(args, 1, to_text));
@@ -71,7 +71,7 @@ Result<OwnedRef> verify_revocation_list(Call call) {
   return py_none();
 }
 
-Result<OwnedRef> revocation_signing_bytes(Call call) {
+[[nodiscard]] Result<OwnedRef> revocation_signing_bytes(Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kRevocationSigningBytes, call));
   ZELK_PY_TRY(std::string_view text, arg(args, 0, to_text));
   auto envelope = decode_revocation_envelope(text);

@@ -14,7 +14,7 @@ ExceptionType& revocation_verification_error();
 
 // The error for a revocation list that failed verification: `message` as its one argument and
 // `code` as its instance attribute.
-PyError raise_revocation_error(std::string code, std::string message);
+[[nodiscard]] PyError raise_revocation_error(std::string code, std::string message);
 
 // The module functions verify_revocation_list and revocation_signing_bytes.
 PyMethodDef& verify_revocation_list_function();

@@ -13,7 +13,7 @@ namespace {
 
 // The set's own iterator failing can only come from a subclass that overrides iteration; the
 // built-in types never fail here, so it is treated as a broken invariant.
-PyError iteration_panic(const char* what) {
+[[nodiscard]] PyError iteration_panic(const char* what) {
   PyError cause = PyError::fetch();
   return PyError::panic(std::string(what) + ": " + cause.describe());
 }
@@ -25,7 +25,7 @@ bool is_exact_set(BorrowedRef value) {
 // The set's iterator and its next-element function. The built-in set iterator is called through
 // its slot (it ends without raising StopIteration); a subclass's iterator goes through PyIter_Next.
 using IterNext = PyObject* (*)(PyObject*);
-Result<std::pair<OwnedRef, IterNext>> iterate(BorrowedRef value, bool frozen) {
+[[nodiscard]] Result<std::pair<OwnedRef, IterNext>> iterate(BorrowedRef value, bool frozen) {
   OwnedRef iter = OwnedRef::steal(PyObject_GetIter(value.get()));
   if (!iter)
     return fail(iteration_panic(frozen ? "frozenset should always be iterable"
@@ -37,7 +37,7 @@ Result<std::pair<OwnedRef, IterNext>> iterate(BorrowedRef value, bool frozen) {
   return std::pair{std::move(iter), next};
 }
 
-Result<void> iteration_ended(bool frozen) {
+[[nodiscard]] Result<void> iteration_ended(bool frozen) {
   if (PyErr_Occurred() != nullptr)
     return fail(iteration_panic(frozen ? "frozenset iteration should be infallible"
                                        : "set iteration should be infallible"));
@@ -48,7 +48,7 @@ Result<void> iteration_ended(bool frozen) {
 // str with UTF-8. At the first other element this gives up, leaving its refusal to
 // collect_elements, which reads again from the start (no Python code runs while an exact set is
 // iterated, so both passes see the same elements).
-Result<bool> all_plain_str(BorrowedRef value, bool frozen) {
+[[nodiscard]] Result<bool> all_plain_str(BorrowedRef value, bool frozen) {
   ZELK_PY_TRY(auto iteration, iterate(value, frozen));
   auto& [iter, next] = iteration;
   // Elements are taken a batch at a time before any is looked at: each is usually a cache
@@ -77,8 +77,9 @@ Result<bool> all_plain_str(BorrowedRef value, bool frozen) {
 
 // One pass in iteration order keeping each element and its UTF-8 text (held by the str object
 // itself, so nothing is copied); every element must be a str whose UTF-8 CPython can give.
-Result<void> collect_elements(BorrowedRef value, bool frozen, std::vector<OwnedRef>& items,
-                              std::vector<std::string_view>& texts) {
+[[nodiscard]] Result<void> collect_elements(BorrowedRef value, bool frozen,
+                                            std::vector<OwnedRef>& items,
+                                            std::vector<std::string_view>& texts) {
   const Py_ssize_t size = PySet_Size(value.get());
   if (size > 0) {
     items.reserve(static_cast<std::size_t>(size));

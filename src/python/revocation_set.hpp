@@ -35,7 +35,8 @@ class RevokedJtiView {
 // (or a subclass of either) of str gives their UTF-8 texts exactly as passed, so an empty set is
 // a set. Elements are type-checked and encoded in iteration order; no text is copied. Every other
 // value is refused with the argument's note.
-Result<std::optional<RevokedJtiView>> extract_revoked_jtis(const BoundArgs& args, std::size_t i);
+[[nodiscard]] Result<std::optional<RevokedJtiView>> extract_revoked_jtis(const BoundArgs& args,
+                                                                         std::size_t i);
 
 // The set, or null when the argument was not given.
 inline const RevokedJtiSet* set_or_null(const std::optional<RevokedJtiView>& view) {
@@ -47,8 +48,8 @@ inline const RevokedJtiSet* set_or_null(const std::optional<RevokedJtiView>& vie
 RevocationCheck revocation_check_over(const RevokedJtiSet& set);
 
 // A delegation hop is tested by its identifier alone, whoever issued it.
-inline bool hop_jti_in_revoked_set(const RevokedJtiSet& set, std::string_view /*issuer*/,
-                                   const Uuid& jti) {
+[[nodiscard]] inline bool hop_jti_in_revoked_set(const RevokedJtiSet& set,
+                                                 std::string_view /*issuer*/, const Uuid& jti) {
   return jti_in_revoked_set(set, jti);
 }
 

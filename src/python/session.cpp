@@ -21,7 +21,8 @@ constexpr std::string_view kNoResolver =
 // The resolver of a session made without a JwksProvider: it has keys for no issuer.
 class NoResolver final : public JwksResolver {
  public:
-  std::expected<std::vector<Jwk>, JwksResolverError> resolve(const url::Url&) const override {
+  [[nodiscard]] std::expected<std::vector<Jwk>, JwksResolverError> resolve(
+      const url::Url&) const override {
     return std::unexpected(JwksResolverError::unavailable(std::string(kNoResolver)));
   }
 };
@@ -32,7 +33,7 @@ constexpr Signature kNewSession{"ZelkAgent", "new_session", 0, {"jwks", "trust_a
 constexpr Signature kNewResponder{"ZelkAgent", "new_responder", 0, {"jwks", "trust_anchors"}};
 
 // The given anchors as serialised URLs, in order; without them, the Manifest's own.
-Result<std::vector<std::string>> session_trust_anchors(
+[[nodiscard]] Result<std::vector<std::string>> session_trust_anchors(
     const std::optional<std::vector<std::string>>& given, const Manifest& manifest) {
   if (!given) return manifest.accepted_trust_anchors;
   std::vector<std::string> anchors;
@@ -48,7 +49,8 @@ Result<std::vector<std::string>> session_trust_anchors(
 }
 
 template <class State>
-Result<Session<State>> make_session(BorrowedRef self, Call call, const Signature& signature) {
+[[nodiscard]] Result<Session<State>> make_session(BorrowedRef self, Call call,
+                                                  const Signature& signature) {
   ZELK_PY_TRY(BoundArgs args, bind(signature, call));
   ZELK_PY_TRY(auto agent, borrow_shared<AgentCell>(self));
   std::optional<SharedBorrow<JwksProviderCell>> provider;
@@ -72,12 +74,12 @@ Result<Session<State>> make_session(BorrowedRef self, Call call, const Signature
                         .state = State{}};
 }
 
-Result<OwnedRef> new_session(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> new_session(BorrowedRef self, Call call) {
   ZELK_PY_TRY(auto session, make_session<InitiatorState>(self, call, kNewSession));
   return wrap_initiator_session(std::move(session));
 }
 
-Result<OwnedRef> new_responder(BorrowedRef self, Call call) {
+[[nodiscard]] Result<OwnedRef> new_responder(BorrowedRef self, Call call) {
   ZELK_PY_TRY(auto session, make_session<ResponderState>(self, call, kNewResponder));
   return wrap_responder_session(std::move(session));
 }

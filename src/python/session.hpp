@@ -42,20 +42,21 @@ using ResponderSessionCell = Cell<Session<ResponderState>>;
 
 PyClass& initiator_session_class();
 PyClass& responder_session_class();
-Result<OwnedRef> wrap_initiator_session(Session<InitiatorState> value);
-Result<OwnedRef> wrap_responder_session(Session<ResponderState> value);
+[[nodiscard]] Result<OwnedRef> wrap_initiator_session(Session<InitiatorState> value);
+[[nodiscard]] Result<OwnedRef> wrap_responder_session(Session<ResponderState> value);
 
 // The per-call context: the session's key, Manifest and anchors, its provider's keys (without a
 // provider, a resolver that always fails), no optional hooks, and the clock read once. It refers
 // into `session`, which must stay borrowed while the context is used.
 template <class State>
-Result<HandshakeContext> make_context(const Session<State>& session);
+[[nodiscard]] Result<HandshakeContext> make_context(const Session<State>& session);
 
 // The agent's own identity, from its Manifest's identity hint, for its proof in a hello. For an
 // OIDC identity the caller's oidc_mint_jwt (absent: null) is required and wrapped; a
 // PanicException that comes back out of it is kept in `panic`, which the caller raises in place
 // of the handshake's failure.
-Result<LocalIdentity> make_oidc_minter(const IdentityHint& hint, BorrowedRef oidc_mint_jwt,
-                                       std::optional<PyError>& panic);
+[[nodiscard]] Result<LocalIdentity> make_oidc_minter(const IdentityHint& hint,
+                                                     BorrowedRef oidc_mint_jwt,
+                                                     std::optional<PyError>& panic);
 
 }  // namespace zelk::py

@@ -28,13 +28,13 @@ struct MessageStamp {
 };
 
 // A fresh version-4 UUID, then the clock. Either failing is a broken invariant.
-Result<MessageStamp> new_message_stamp();
+[[nodiscard]] Result<MessageStamp> new_message_stamp();
 
 // A fresh version-4 UUID as lower-case hyphenated text.
-Result<std::string> new_uuid_text();
+[[nodiscard]] Result<std::string> new_uuid_text();
 
 // "invalid envelope JSON: <error>" for text that is not an envelope.
-Result<ZelkEnvelope> read_envelope(std::string_view text);
+[[nodiscard]] Result<ZelkEnvelope> read_envelope(std::string_view text);
 
 // A received message: its envelope and the payload decoded from a copy of the envelope's
 // payload value.
@@ -50,8 +50,9 @@ using PayloadReader = std::expected<Payload, json::JsonError> (*)(const json::Va
 // The envelope first ("invalid envelope JSON: <error>"), then its payload as the step expects it
 // ("invalid <what> payload: <error>").
 template <class Payload>
-Result<ReceivedMessage<Payload>> read_message(std::string_view text, std::string_view what,
-                                              PayloadReader<Payload> read_payload) {
+[[nodiscard]] Result<ReceivedMessage<Payload>> read_message(std::string_view text,
+                                                            std::string_view what,
+                                                            PayloadReader<Payload> read_payload) {
   ZELK_PY_TRY(ZelkEnvelope envelope, read_envelope(text));
   auto payload = read_payload(envelope.payload);
   if (!payload)
@@ -62,13 +63,13 @@ Result<ReceivedMessage<Payload>> read_message(std::string_view text, std::string
 
 // RuntimeError with the step's text alone, unless a PanicException came out of oidc_mint_jwt
 // during the step: that goes on instead.
-PyError handshake_failure(const HandshakeError& error, std::optional<PyError>& panic);
+[[nodiscard]] PyError handshake_failure(const HandshakeError& error, std::optional<PyError>& panic);
 
 // The payload signed into an envelope with the given stamp, as compact JSON text.
-Result<OwnedRef> signed_envelope_text(const SigningKey& key, MessageType type, json::Value payload,
-                                      const MessageStamp& stamp);
+[[nodiscard]] Result<OwnedRef> signed_envelope_text(const SigningKey& key, MessageType type,
+                                                    json::Value payload, const MessageStamp& stamp);
 // The same with an identifier and time drawn now.
-Result<OwnedRef> new_signed_envelope_text(const SigningKey& key, MessageType type,
-                                          json::Value payload);
+[[nodiscard]] Result<OwnedRef> new_signed_envelope_text(const SigningKey& key, MessageType type,
+                                                        json::Value payload);
 
 }  // namespace zelk::py

@@ -54,7 +54,7 @@ using TctStoreCell = Cell<TctStore>;
 
 PyClass& tct_store_class();
 
-inline Result<BorrowedRef> to_tct_store(BorrowedRef obj) {
+[[nodiscard]] inline Result<BorrowedRef> to_tct_store(BorrowedRef obj) {
   return to_instance(obj, tct_store_class());
 }
 
@@ -65,9 +65,9 @@ inline constexpr std::string_view kTctStoreLockName = "tct store mutex";
 // is not revoked, it was held to the same audience text, it has not expired and it carries the
 // grant; anything else is verified in full and, on success, stored (replacing an entry of the
 // same token in place, evicting the oldest beyond max_entries).
-Result<TctIdentity> tct_store_verify(const Agent& agent, std::string_view token,
-                                     std::string_view required_grant, const TctStore& store,
-                                     std::optional<std::string_view> expected_audience,
-                                     const RevokedJtiSet* revoked);
+[[nodiscard]] Result<TctIdentity> tct_store_verify(
+    const Agent& agent, std::string_view token, std::string_view required_grant,
+    const TctStore& store, std::optional<std::string_view> expected_audience,
+    const RevokedJtiSet* revoked);
 
 }  // namespace zelk::py

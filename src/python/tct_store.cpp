@@ -11,7 +11,7 @@ namespace {
 
 constexpr Signature kNew{"TctStore", "__new__", 1, {"max_entries"}};
 
-Result<OwnedRef> tct_store_new(PyTypeObject*, Call call) {
+[[nodiscard]] Result<OwnedRef> tct_store_new(PyTypeObject*, Call call) {
   ZELK_PY_TRY(BoundArgs args, bind(kNew, call));
   ZELK_PY_TRY(std::uint64_t max_entries, arg(args, 0, to_u64));
   if (max_entries == 0) return fail(PyError::value_error("max_entries must be >= 1"));
@@ -19,7 +19,7 @@ Result<OwnedRef> tct_store_new(PyTypeObject*, Call call) {
   return wrap<TctStoreCell>(tct_store_class(), TctStore{.max_entries = max_entries, .cache = {}});
 }
 
-Result<OwnedRef> tct_store_len(BorrowedRef self) {
+[[nodiscard]] Result<OwnedRef> tct_store_len(BorrowedRef self) {
   ZELK_PY_TRY(auto store, borrow_shared<TctStoreCell>(self));
   std::size_t count = 0;
   {
@@ -29,7 +29,7 @@ Result<OwnedRef> tct_store_len(BorrowedRef self) {
   return py_uint(count);
 }
 
-Result<OwnedRef> tct_store_clear(BorrowedRef self) {
+[[nodiscard]] Result<OwnedRef> tct_store_clear(BorrowedRef self) {
   ZELK_PY_TRY(auto store, borrow_shared<TctStoreCell>(self));
   {
     ZELK_PY_TRY(auto cache, store->cache.lock(kTctStoreLockName));

@@ -18,7 +18,7 @@
 namespace zelk::py {
 namespace {
 
-Result<Aid> expected_audience_aid(std::string_view text) {
+[[nodiscard]] Result<Aid> expected_audience_aid(std::string_view text) {
   auto aid = parse_aid(text);
   if (aid) return std::move(*aid);
   std::string message = "bad expected_audience AID '";

@@ -17,7 +17,7 @@ namespace zelk::py {
 // A presented TCT taken apart and its claims read strictly, once, without any signature check.
 // ValueError "malformed TCT compact JWS: ..." when the token does not split or its payload does
 // not decode, "invalid TCT claims: ..." when the payload is not a TctClaims record.
-Result<ParsedTct> parse_tct(std::string_view token);
+[[nodiscard]] Result<ParsedTct> parse_tct(std::string_view token);
 
 // Full verification of a presented TCT against the system clock, addressed to
 // `expected_audience` (parsed as an AID) or by default to the agent itself, with the issuer taken

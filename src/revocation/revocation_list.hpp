@@ -84,7 +84,7 @@ namespace zelk {
 
 // Strict reading of the whole text, map or array form at every level; messages end with the
 // position of the fault.
-std::expected<RevocationListEnvelope, json::JsonError> decode_revocation_envelope(
+[[nodiscard]] std::expected<RevocationListEnvelope, json::JsonError> decode_revocation_envelope(
     std::string_view text);
 
 // Compact JSON, members in declared order, absent reason and extensions left out, jti in

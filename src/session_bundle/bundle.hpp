@@ -95,12 +95,13 @@ namespace zelk {
 // ---- reading (messages end with " at line L column C") ----------------------------------------
 
 // The whole text as one envelope, with optional whitespace around it; returns the bundle.
-std::expected<SessionTrustBundle, json::JsonError> decode_session_bundle_envelope(
+[[nodiscard]] std::expected<SessionTrustBundle, json::JsonError> decode_session_bundle_envelope(
     std::string_view text);
 // One value from `reader`, which is left just after it (or failed, holding the same error).
-std::expected<SessionTrustBundle, json::JsonError> decode_session_trust_bundle(
+[[nodiscard]] std::expected<SessionTrustBundle, json::JsonError> decode_session_trust_bundle(
     json::Reader& reader);
-std::expected<ParticipantEntry, json::JsonError> decode_participant_entry(json::Reader& reader);
+[[nodiscard]] std::expected<ParticipantEntry, json::JsonError> decode_participant_entry(
+    json::Reader& reader);
 
 // ---- writing ---------------------------------------------------------------------------------
 

@@ -33,17 +33,17 @@ struct SessionBundleError {
   std::string message() const;
   friend bool operator==(const SessionBundleError&, const SessionBundleError&) = default;
 
-  static SessionBundleError of(Kind kind) { return {kind}; }
-  static SessionBundleError canonicalization(std::string text) {
+  [[nodiscard]] static SessionBundleError of(Kind kind) { return {kind}; }
+  [[nodiscard]] static SessionBundleError canonicalization(std::string text) {
     return {Kind::Canonicalization, std::move(text)};
   }
-  static SessionBundleError unknown_field(std::string name) {
+  [[nodiscard]] static SessionBundleError unknown_field(std::string name) {
     return {Kind::UnknownField, std::move(name)};
   }
-  static SessionBundleError participant_tct(TctError error) {
+  [[nodiscard]] static SessionBundleError participant_tct(TctError error) {
     return {Kind::ParticipantTct, {}, std::move(error)};
   }
-  static SessionBundleError wrap(CryptoError error) {
+  [[nodiscard]] static SessionBundleError wrap(CryptoError error) {
     return {Kind::Crypto, {}, {}, std::move(error)};
   }
 };

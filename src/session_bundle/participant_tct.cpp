@@ -6,12 +6,12 @@
 namespace zelk {
 namespace {
 
-std::unexpected<SessionBundleError> token_failure(const CryptoError& error) {
+[[nodiscard]] std::unexpected<SessionBundleError> token_failure(const CryptoError& error) {
   return std::unexpected(
       SessionBundleError::canonicalization("participant tct: " + error.message()));
 }
 
-std::unexpected<SessionBundleError> claims_failure(std::string text) {
+[[nodiscard]] std::unexpected<SessionBundleError> claims_failure(std::string text) {
   return std::unexpected(
       SessionBundleError::canonicalization("participant tct claims: " + std::move(text)));
 }

@@ -14,12 +14,12 @@ namespace {
 
 using Kind = SessionBundleError::Kind;
 
-std::unexpected<SessionBundleError> fail(Kind kind) {
+[[nodiscard]] std::unexpected<SessionBundleError> fail(Kind kind) {
   return std::unexpected(SessionBundleError::of(kind));
 }
 
 // The two TCT refusals that name a bundle fault of their own; every other one is carried.
-SessionBundleError participant_failure(TctError error) {
+[[nodiscard]] SessionBundleError participant_failure(TctError error) {
   switch (error.kind) {
     case TctError::Kind::IssuerMismatch:
       return SessionBundleError::of(Kind::IssuerMismatch);

@@ -106,28 +106,31 @@ inline constexpr std::span<const std::string_view> kGrantVoucherClaimNames =
     json::RecordInfo<GrantVoucherClaims>::names;
 
 // Strict reading from JSON text (map or array form); messages carry the position suffix.
-std::expected<TctClaims, json::JsonError> read_tct_claims(std::string_view text);
-std::expected<GrantVoucherClaims, json::JsonError> read_grant_voucher_claims(std::string_view text);
+[[nodiscard]] std::expected<TctClaims, json::JsonError> read_tct_claims(std::string_view text);
+[[nodiscard]] std::expected<GrantVoucherClaims, json::JsonError> read_grant_voucher_claims(
+    std::string_view text);
 // The same rules over an already parsed value; messages carry no position.
-std::expected<TctClaims, json::JsonError> tct_claims_from_value(const json::Value& value);
-std::expected<GrantVoucherClaims, json::JsonError> grant_voucher_claims_from_value(
+[[nodiscard]] std::expected<TctClaims, json::JsonError> tct_claims_from_value(
+    const json::Value& value);
+[[nodiscard]] std::expected<GrantVoucherClaims, json::JsonError> grant_voucher_claims_from_value(
     const json::Value& value);
 
 // How token verifiers report a failed claims read: UnknownField with the name when the error is
 // an unknown member (also one inside cnf), ClaimsMalformed with the whole message otherwise.
-TctError tct_claims_read_error(const json::JsonError& error);
+[[nodiscard]] TctError tct_claims_read_error(const json::JsonError& error);
 
 // The claims as a value (absent ext left out) and its canonical form, the token payload.
 json::Value tct_claims_to_value(const TctClaims& claims);
 json::Value grant_voucher_claims_to_value(const GrantVoucherClaims& claims);
-std::expected<std::string, json::CanonicalJsonError> canonical_tct_claims(const TctClaims& claims);
-std::expected<std::string, json::CanonicalJsonError> canonical_grant_voucher_claims(
+[[nodiscard]] std::expected<std::string, json::CanonicalJsonError> canonical_tct_claims(
+    const TctClaims& claims);
+[[nodiscard]] std::expected<std::string, json::CanonicalJsonError> canonical_grant_voucher_claims(
     const GrantVoucherClaims& claims);
 
 // Signed compact JWS of the claims exactly as given ("zelk-tct+jwt" / "zelk-grant+jwt").
-std::expected<std::string, CryptoError> encode_tct_jws(const SigningKey& signer,
-                                                       const TctClaims& claims);
-std::expected<std::string, CryptoError> encode_grant_voucher_jws(const SigningKey& signer,
-                                                                 const GrantVoucherClaims& claims);
+[[nodiscard]] std::expected<std::string, CryptoError> encode_tct_jws(const SigningKey& signer,
+                                                                     const TctClaims& claims);
+[[nodiscard]] std::expected<std::string, CryptoError> encode_grant_voucher_jws(
+    const SigningKey& signer, const GrantVoucherClaims& claims);
 
 }  // namespace zelk

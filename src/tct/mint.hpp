@@ -38,13 +38,13 @@ struct MintedTct {
 
 // The defaults: no subject, audience or key, no grants, 3600 seconds, clock and fresh jti,
 // voucher on.
-TctIssueParams new_tct_issue_params(const SigningKey& signer);
+[[nodiscard]] TctIssueParams new_tct_issue_params(const SigningKey& signer);
 
 TctIssueParams set_issue_grants(TctIssueParams params, std::vector<std::string> grants);
 
 // Checks the parameters (presence of subject, audience and subject key; non-empty grants free of
 // white space; audience equal to subject; the key named by the subject), then signs the TCT and,
 // when asked, its grant voucher. A clock or random-source failure is an invariant failure.
-std::expected<MintedTct, TctError> mint_tct(TctIssueParams params);
+[[nodiscard]] std::expected<MintedTct, TctError> mint_tct(TctIssueParams params);
 
 }  // namespace zelk

@@ -20,7 +20,7 @@ using Kind = TctError::Kind;
 // The presented token's claims, read without any check of the token itself. Unlike the
 // verifier's pre-check, the duplicate scan and the parse run whatever the header says; only the
 // undeclared-member check waits for the TCT type.
-std::expected<TctClaims, TctError> unverified_claims(const ParsedTct& token) {
+[[nodiscard]] std::expected<TctClaims, TctError> unverified_claims(const ParsedTct& token) {
   const CompactJws& jws = token.jws();
   if (!jws.payload_bytes()) return std::unexpected(TctError::wrap(jws.payload_bytes().error()));
   // The same scan as the verifier's pre-check; only its undeclared-member finding waits for

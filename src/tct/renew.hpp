@@ -40,7 +40,8 @@ namespace zelk {
 
 // Strict reading of the whole text: an object with exactly the three string members, or an array
 // of the three strings in order. The strings are not examined.
-std::expected<TctRenewalPayload, json::JsonError> read_renewal_payload(std::string_view text);
+[[nodiscard]] std::expected<TctRenewalPayload, json::JsonError> read_renewal_payload(
+    std::string_view text);
 // Compact JSON, members in declared order.
 std::string write_renewal_payload(const TctRenewalPayload& payload);
 

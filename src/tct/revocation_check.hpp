@@ -53,7 +53,7 @@ class RevokedJtiSet {
 
 // True exactly when the identifier's 36-character lower-case hyphenated text is in the set, so an
 // entry in upper case, without hyphens or in braces never matches.
-bool jti_in_revoked_set(const RevokedJtiSet& set, const Uuid& jti);
+[[nodiscard]] bool jti_in_revoked_set(const RevokedJtiSet& set, const Uuid& jti);
 
 // A check that owns the set (shared read-only between copies of the check).
 RevocationCheck revocation_check_from_set(RevokedJtiSet set);

@@ -38,19 +38,25 @@ struct TctError {
   std::string message() const;
   friend bool operator==(const TctError&, const TctError&) = default;
 
-  static TctError of(Kind kind) { return {kind}; }
-  static TctError whitespace_in_grant(std::string grant) {
+  [[nodiscard]] static TctError of(Kind kind) { return {kind}; }
+  [[nodiscard]] static TctError whitespace_in_grant(std::string grant) {
     return {Kind::WhitespaceInGrant, std::move(grant)};
   }
-  static TctError claims_malformed(std::string text) {
+  [[nodiscard]] static TctError claims_malformed(std::string text) {
     return {Kind::ClaimsMalformed, std::move(text)};
   }
-  static TctError unknown_field(std::string name) { return {Kind::UnknownField, std::move(name)}; }
-  static TctError missing_field(std::string name) { return {Kind::MissingField, std::move(name)}; }
-  static TctError canonicalization(std::string text) {
+  [[nodiscard]] static TctError unknown_field(std::string name) {
+    return {Kind::UnknownField, std::move(name)};
+  }
+  [[nodiscard]] static TctError missing_field(std::string name) {
+    return {Kind::MissingField, std::move(name)};
+  }
+  [[nodiscard]] static TctError canonicalization(std::string text) {
     return {Kind::Canonicalization, std::move(text)};
   }
-  static TctError wrap(CryptoError error) { return {Kind::Crypto, {}, std::move(error)}; }
+  [[nodiscard]] static TctError wrap(CryptoError error) {
+    return {Kind::Crypto, {}, std::move(error)};
+  }
 };
 
 }  // namespace zelk

@@ -26,7 +26,7 @@ namespace {
 
 using Kind = TctError::Kind;
 
-std::unexpected<TctError> fail(Kind kind) {
+[[nodiscard]] std::unexpected<TctError> fail(Kind kind) {
   return std::unexpected(TctError::of(kind));
 }
 

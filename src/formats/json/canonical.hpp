@@ -17,7 +17,8 @@ struct CanonicalJsonError {
 
 // RFC 8785 canonical form in UTF-8: members sorted by UTF-16 code units, numbers through the
 // nearest double in ECMAScript form, only the escapes RFC 8785 prescribes.
-std::expected<void, CanonicalJsonError> append_canonical(const Value& value, std::string& out);
-std::expected<std::string, CanonicalJsonError> canonical_json(const Value& value);
+[[nodiscard]] std::expected<void, CanonicalJsonError> append_canonical(const Value& value,
+                                                                       std::string& out);
+[[nodiscard]] std::expected<std::string, CanonicalJsonError> canonical_json(const Value& value);
 
 }  // namespace zelk::json

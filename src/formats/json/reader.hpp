@@ -36,14 +36,14 @@ class Reader {
   // --- failures -------------------------------------------------------------------------------
   bool failed() const { return failed_; }
   const JsonError& error() const { return error_; }
-  JsonError take_error() { return std::move(error_); }
+  [[nodiscard]] JsonError take_error() { return std::move(error_); }
   // A data error without a position yet: the enclosing container will place it.
   bool fail(std::string message);
   // A data error placed here, just after the value read last.
   bool fail_here(std::string message);
   // "invalid type: FOUND, expected WHAT" for the next value (scalars are read to show them; an
   // array or object is not entered). Syntax errors inside the value come first.
-  bool invalid_type(const Expected& expected);
+  [[nodiscard]] bool invalid_type(const Expected& expected);
 
   // --- scalars --------------------------------------------------------------------------------
   // 1 when the next value is null (now consumed), 0 when it is something else, -1 on error.

@@ -74,9 +74,7 @@ concept Record = requires {
   RecordTraits<T>::members;
 };
 template <typename E>
-concept UnitEnum = std::is_enum_v<E> && requires {
-  EnumTraits<E>::names;
-};
+concept UnitEnum = std::is_enum_v<E> && requires { EnumTraits<E>::names; };
 
 enum class Presence : std::uint8_t { Required, Optional, LeftOff };
 
@@ -93,7 +91,7 @@ struct MemberDef {
   using field_type = Field;
   using codec = C;
   std::string_view name;
-  Field Owner::*field;
+  Field Owner::* field;
   Presence presence;
   bool write_null_when_absent;
 };
@@ -132,7 +130,7 @@ using or_default = std::conditional_t<std::is_void_v<Via>, Default, Via>;
 namespace member {
 
 template <typename Owner, typename Field, typename... Opts>
-constexpr auto required(std::string_view name, Field Owner::*field, Opts...) {
+constexpr auto required(std::string_view name, Field Owner::* field, Opts...) {
   static_assert(!detail::optional_of<Field>::value, "a required member is not std::optional");
   using O = detail::Options<Opts...>;
   using C = detail::or_default<Codec<Field>, typename O::via>;
@@ -140,7 +138,7 @@ constexpr auto required(std::string_view name, Field Owner::*field, Opts...) {
 }
 
 template <typename Owner, typename Field, typename... Opts>
-constexpr auto optional(std::string_view name, Field Owner::*field, Opts...) {
+constexpr auto optional(std::string_view name, Field Owner::* field, Opts...) {
   static_assert(detail::optional_of<Field>::value, "an optional member is a std::optional");
   using Inner = typename detail::optional_of<Field>::inner;
   using O = detail::Options<Opts...>;
@@ -149,7 +147,7 @@ constexpr auto optional(std::string_view name, Field Owner::*field, Opts...) {
 }
 
 template <typename Owner, typename Field, typename... Opts>
-constexpr auto optional_left_off(std::string_view name, Field Owner::*field, Opts... opts) {
+constexpr auto optional_left_off(std::string_view name, Field Owner::* field, Opts... opts) {
   auto def = optional(name, field, opts...);
   def.presence = Presence::LeftOff;
   return def;
@@ -355,16 +353,14 @@ struct Codec<T> {
     bool first = true;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
       (detail::write_member<T, I>(record, out, first), ...);
-    }
-    (std::make_index_sequence<RecordInfo<T>::count>{});
+    }(std::make_index_sequence<RecordInfo<T>::count>{});
     out += '}';
   }
   static Value to_value(const T& record) {
     Object object;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
       (detail::member_to_value<T, I>(record, object), ...);
-    }
-    (std::make_index_sequence<RecordInfo<T>::count>{});
+    }(std::make_index_sequence<RecordInfo<T>::count>{});
     return Value(std::move(object));
   }
 };
@@ -401,7 +397,7 @@ bool read_next(Reader& reader, T& out) {
 // One value of type T from a nested reader: the value, or a copy of the reader's error (the
 // reader stays failed so that an enclosing read stops too).
 template <typename T>
-std::expected<T, JsonError> read_one(Reader& reader) {
+[[nodiscard]] std::expected<T, JsonError> read_one(Reader& reader) {
   T out{};
   if (!Codec<T>::read(reader, out)) return std::unexpected(reader.error());
   return out;
@@ -409,7 +405,7 @@ std::expected<T, JsonError> read_one(Reader& reader) {
 
 // The whole text must be one value of type T, with optional whitespace around it.
 template <typename T>
-std::expected<T, JsonError> read_json(std::string_view text) {
+[[nodiscard]] std::expected<T, JsonError> read_json(std::string_view text) {
   Reader reader(text);
   T out{};
   if (!Codec<T>::read(reader, out) || !reader.finish()) return std::unexpected(reader.take_error());
@@ -417,7 +413,7 @@ std::expected<T, JsonError> read_json(std::string_view text) {
 }
 
 template <typename T>
-std::expected<T, JsonError> from_value(const Value& value) {
+[[nodiscard]] std::expected<T, JsonError> from_value(const Value& value) {
   ValueReader reader(value);
   T out{};
   if (!Codec<T>::read(reader, out)) return std::unexpected(reader.take_error());
@@ -443,12 +439,12 @@ Value to_value(const T& value) {
 }
 
 template <Record T>
-std::expected<T, JsonError> read_record(std::string_view text) {
+[[nodiscard]] std::expected<T, JsonError> read_record(std::string_view text) {
   return read_json<T>(text);
 }
 
 template <Record T>
-std::expected<T, JsonError> record_from_value(const Value& value) {
+[[nodiscard]] std::expected<T, JsonError> record_from_value(const Value& value) {
   return from_value<T>(value);
 }
 
@@ -456,7 +452,8 @@ std::expected<T, JsonError> record_from_value(const Value& value) {
 // parse). The value is read when it holds everything the text said; the text is read when it
 // repeated a name or the value is refused, so every failure is the text's, with its position.
 template <Record T>
-std::expected<T, JsonError> read_record(std::string_view text, const ParsedText* parsed) {
+[[nodiscard]] std::expected<T, JsonError> read_record(std::string_view text,
+                                                      const ParsedText* parsed) {
   if (parsed != nullptr && !parsed->repeated_names) {
     if (auto record = record_from_value<T>(parsed->value)) return record;
   }

@@ -26,10 +26,10 @@ class ValueReader {
 
   bool failed() const { return failed_; }
   const JsonError& error() const { return error_; }
-  JsonError take_error() { return std::move(error_); }
+  [[nodiscard]] JsonError take_error() { return std::move(error_); }
   bool fail(std::string message);
   bool fail_here(std::string message) { return fail(std::move(message)); }
-  bool invalid_type(const Expected& expected);
+  [[nodiscard]] bool invalid_type(const Expected& expected);
 
   int take_null() const { return current_->is_null() ? 1 : 0; }
   bool read_string(std::string& out, const Expected& expected = {"a string"});

@@ -33,7 +33,8 @@ bool contains(std::string_view s, std::uint8_t kind) {
   return false;
 }
 
-std::expected<void, UrlErrorKind> parse_ipv6_host(std::string_view text, std::string& out) {
+[[nodiscard]] std::expected<void, UrlErrorKind> parse_ipv6_host(std::string_view text,
+                                                                std::string& out) {
   if (text.size() < 2 || text.back() != ']') {
     return std::unexpected(UrlErrorKind::invalid_ipv6_address);
   }
@@ -58,7 +59,8 @@ bool needs_unicode_processing(std::string_view domain) {
   return false;
 }
 
-std::expected<void, UrlErrorKind> parse_domain(std::string_view text, std::string& out) {
+[[nodiscard]] std::expected<void, UrlErrorKind> parse_domain(std::string_view text,
+                                                             std::string& out) {
   std::string decoded;
   std::string_view domain = text;
   if (text.find('%') != std::string_view::npos) {

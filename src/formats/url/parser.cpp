@@ -80,17 +80,17 @@ bool is_double_dot_segment(std::string_view s) {
 
 class UrlBuilder {
  public:
-  std::expected<Url, UrlError> run(std::string_view in);
+  [[nodiscard]] std::expected<Url, UrlError> run(std::string_view in);
 
  private:
   using Status = std::expected<void, UrlErrorKind>;
 
   bool special() const { return type_ != SchemeType::other; }
 
-  Status after_scheme(std::string_view rest);
-  Status authority(std::string_view rest);
-  Status file(std::string_view rest);
-  Status port(std::string_view digits);
+  [[nodiscard]] Status after_scheme(std::string_view rest);
+  [[nodiscard]] Status authority(std::string_view rest);
+  [[nodiscard]] Status file(std::string_view rest);
+  [[nodiscard]] Status port(std::string_view digits);
   void no_host();
   std::string_view path(std::string_view s);
   void shorten_path();

@@ -87,6 +87,6 @@ class Url {
 };
 
 // Parses `input` (raw bytes; invalid UTF-8 is read as U+FFFD) as an absolute URL.
-std::expected<Url, UrlError> parse_url(std::string_view input);
+[[nodiscard]] std::expected<Url, UrlError> parse_url(std::string_view input);
 
 }  // namespace zelk::url

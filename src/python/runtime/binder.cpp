@@ -9,7 +9,7 @@ std::string count_text(std::size_t n) {
   return std::to_string(n);
 }
 
-PyError too_many_positional(const Signature& sig, std::size_t given) {
+[[nodiscard]] PyError too_many_positional(const Signature& sig, std::size_t given) {
   std::string msg = sig.callable() + " takes ";
   if (sig.required == sig.count)
     msg += count_text(sig.count);
@@ -20,7 +20,8 @@ PyError too_many_positional(const Signature& sig, std::size_t given) {
   return PyError::type_error(std::move(msg));
 }
 
-PyError missing_required(const Signature& sig, const std::vector<std::string_view>& missing) {
+[[nodiscard]] PyError missing_required(const Signature& sig,
+                                       const std::vector<std::string_view>& missing) {
   std::string msg = sig.callable() + " missing " + count_text(missing.size()) +
                     " required positional argument" + (missing.size() == 1 ? "" : "s") + ": ";
   for (std::size_t i = 0; i < missing.size(); ++i) {

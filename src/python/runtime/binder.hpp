@@ -55,6 +55,6 @@ class BoundArgs {
 
 // Places positional then keyword arguments and checks the required ones, with the interpreter's
 // own wording for each refusal. Nothing is converted here.
-Result<BoundArgs> bind(const Signature& signature, Call call);
+[[nodiscard]] Result<BoundArgs> bind(const Signature& signature, Call call);
 
 }  // namespace zelk::py

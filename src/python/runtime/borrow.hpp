@@ -12,7 +12,7 @@ namespace zelk::py {
 // special method, another thread) can reach the same object again; this is what refuses it.
 class BorrowFlag {
  public:
-  Result<void> acquire_shared() {
+  [[nodiscard]] Result<void> acquire_shared() {
     std::intptr_t seen = count_.load(std::memory_order_relaxed);
     while (seen != kExclusive) {
       if (count_.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
@@ -23,7 +23,7 @@ class BorrowFlag {
   }
   void release_shared() { count_.fetch_sub(1, std::memory_order_release); }
 
-  Result<void> acquire_exclusive() {
+  [[nodiscard]] Result<void> acquire_exclusive() {
     std::intptr_t expected = 0;
     if (count_.compare_exchange_strong(expected, kExclusive, std::memory_order_acquire,
                                        std::memory_order_relaxed))

@@ -5,7 +5,8 @@
 namespace zelk::py {
 namespace {
 
-Result<OwnedRef> made(PyObject* obj, std::source_location where = std::source_location::current()) {
+[[nodiscard]] Result<OwnedRef> made(PyObject* obj,
+                                    std::source_location where = std::source_location::current()) {
   if (obj == nullptr) return fail(null_result_panic(where));
   return OwnedRef::steal(obj);
 }

@@ -14,31 +14,33 @@ namespace zelk::py {
 // object the interpreter made.
 class PyError {
  public:
-  static PyError type_error(std::string message) { return of(PyExc_TypeError, std::move(message)); }
-  static PyError value_error(std::string message) {
+  [[nodiscard]] static PyError type_error(std::string message) {
+    return of(PyExc_TypeError, std::move(message));
+  }
+  [[nodiscard]] static PyError value_error(std::string message) {
     return of(PyExc_ValueError, std::move(message));
   }
-  static PyError runtime_error(std::string message) {
+  [[nodiscard]] static PyError runtime_error(std::string message) {
     return of(PyExc_RuntimeError, std::move(message));
   }
   // An exception of `cls` built with `message` as its one argument.
-  static PyError of(PyObject* cls, std::string message);
+  [[nodiscard]] static PyError of(PyObject* cls, std::string message);
   // The same, with the instance attribute `code` set to `code` when it is raised.
-  static PyError coded(BorrowedRef cls, std::string message, std::string code);
+  [[nodiscard]] static PyError coded(BorrowedRef cls, std::string message, std::string code);
   // Takes the interpreter's current exception. Without one that is itself a broken invariant.
-  static PyError fetch(std::source_location where = std::source_location::current());
+  [[nodiscard]] static PyError fetch(std::source_location where = std::source_location::current());
   // A broken invariant: writes the panic report to standard error now and is raised as
   // PanicException carrying `message`.
-  static PyError panic(std::string_view message,
-                       std::source_location where = std::source_location::current());
+  [[nodiscard]] static PyError panic(std::string_view message,
+                                     std::source_location where = std::source_location::current());
 
   // True for a panic of our own and for a PanicException that came back out of Python code.
   bool is_panic() const;
   // Adds `note` through the exception's add_note; silently left out where that is missing or
   // fails, so the error itself is never lost.
-  PyError with_note(std::string_view note) &&;
+  [[nodiscard]] PyError with_note(std::string_view note) &&;
   // Sets `cause` as this exception's __cause__.
-  PyError caused_by(PyError cause) &&;
+  [[nodiscard]] PyError caused_by(PyError cause) &&;
   // "<type qualname>: <str(exception)>", for messages that quote a Python failure.
   std::string describe() const;
   // Makes this the interpreter's current exception.
@@ -61,7 +63,7 @@ class PyError {
 template <class T>
 using Result = std::expected<T, PyError>;
 
-inline std::unexpected<PyError> fail(PyError error) {
+[[nodiscard]] inline std::unexpected<PyError> fail(PyError error) {
   return std::unexpected(std::move(error));
 }
 
@@ -79,16 +81,17 @@ BorrowedRef panic_exception_type();
 // Takes the exception that a caller's callable (named `callable_name`) just raised. A
 // PanicException is no failure of the callable: its notice and traceback go to standard error
 // and the returned error is_panic(), for the caller to pass on whatever it does with failures.
-PyError take_callback_error(std::string_view callable_name);
+[[nodiscard]] PyError take_callback_error(std::string_view callable_name);
 
 // Calls the caller's `callable` (named `callable_name`) with `text` as its one argument, as a str.
 // A failure of the call is take_callback_error's; one to make the argument is a panic. The caller
 // holds the interpreter lock.
-Result<OwnedRef> call_with_text(BorrowedRef callable, std::string_view text,
-                                std::string_view callable_name);
+[[nodiscard]] Result<OwnedRef> call_with_text(BorrowedRef callable, std::string_view text,
+                                              std::string_view callable_name);
 
 // Reports a Python failure that cannot be raised (the result-object case) and panics.
-PyError null_result_panic(std::source_location where = std::source_location::current());
+[[nodiscard]] PyError null_result_panic(
+    std::source_location where = std::source_location::current());
 
 }  // namespace zelk::py
 

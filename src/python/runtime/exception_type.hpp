@@ -20,9 +20,9 @@ class ExceptionType {
   // The name it is registered under: the qualified name after its last dot.
   std::string_view short_name() const;
   // The class; the interpreter refusing to make it is a broken invariant (a panic).
-  Result<BorrowedRef> type();
+  [[nodiscard]] Result<BorrowedRef> type();
   // An instance to raise with `message` as its one argument and `code` as its attribute `code`.
-  PyError coded(std::string message, std::string code);
+  [[nodiscard]] PyError coded(std::string message, std::string code);
 
  private:
   const char* qualified_name_;

@@ -20,7 +20,7 @@ struct Call {
 namespace detail {
 
 // Turns a C++ exception that reached the boundary into a panic (raised as PanicException).
-inline PyError panic_from_current_exception(std::source_location where) {
+[[nodiscard]] inline PyError panic_from_current_exception(std::source_location where) {
   try {
     throw;
   } catch (const std::bad_alloc&) {

@@ -48,13 +48,13 @@ class PyClass {
 
   std::string_view name() const { return def_.name; }
   // The type object; a failure to make it is a RuntimeError caused by the interpreter's error.
-  Result<BorrowedRef> type();
+  [[nodiscard]] Result<BorrowedRef> type();
   // For making an instance after the import: a type that still cannot be made is a panic.
-  Result<PyTypeObject*> type_for_instance();
+  [[nodiscard]] Result<PyTypeObject*> type_for_instance();
   bool is_instance(BorrowedRef obj);
 
  private:
-  Result<OwnedRef> make_type();
+  [[nodiscard]] Result<OwnedRef> make_type();
 
   Definition def_;
   std::string type_name_;  // the interpreter keeps pointing at it: lives as long as the class
@@ -64,7 +64,7 @@ class PyClass {
 // Allocates an instance through object.__new__ of the class and moves `value` in. When
 // allocation fails the value is released here and the interpreter's error is returned.
 template <class CellT>
-Result<OwnedRef> wrap(PyClass& cls, typename CellT::Value value) {
+[[nodiscard]] Result<OwnedRef> wrap(PyClass& cls, typename CellT::Value value) {
   ZELK_PY_TRY(PyTypeObject * type, cls.type_for_instance());
   static const auto base_new =
       reinterpret_cast<newfunc>(PyType_GetSlot(&PyBaseObject_Type, Py_tp_new));
@@ -109,7 +109,7 @@ class SharedBorrow {
   const Value* operator->() const { return &cell_->value; }
   BorrowedRef object() const { return obj_.borrow(); }
 
-  static Result<SharedBorrow> acquire(BorrowedRef obj) {
+  [[nodiscard]] static Result<SharedBorrow> acquire(BorrowedRef obj) {
     CellT* cell = cell_of<CellT>(obj);
     ZELK_PY_CHECK(cell->flag.acquire_shared());
     return SharedBorrow(obj, cell);
@@ -137,7 +137,7 @@ class ExclusiveBorrow {
   Value* operator->() const { return &cell_->value; }
   BorrowedRef object() const { return obj_.borrow(); }
 
-  static Result<ExclusiveBorrow> acquire(BorrowedRef obj) {
+  [[nodiscard]] static Result<ExclusiveBorrow> acquire(BorrowedRef obj) {
     CellT* cell = cell_of<CellT>(obj);
     ZELK_PY_CHECK(cell->flag.acquire_exclusive());
     return ExclusiveBorrow(obj, cell);
@@ -150,12 +150,12 @@ class ExclusiveBorrow {
 };
 
 template <class CellT>
-Result<SharedBorrow<CellT>> borrow_shared(BorrowedRef obj) {
+[[nodiscard]] Result<SharedBorrow<CellT>> borrow_shared(BorrowedRef obj) {
   return SharedBorrow<CellT>::acquire(obj);
 }
 
 template <class CellT>
-Result<ExclusiveBorrow<CellT>> borrow_exclusive(BorrowedRef obj) {
+[[nodiscard]] Result<ExclusiveBorrow<CellT>> borrow_exclusive(BorrowedRef obj) {
   return ExclusiveBorrow<CellT>::acquire(obj);
 }
 
@@ -167,6 +167,6 @@ const typename CellT::Value& frozen_value(BorrowedRef obj) {
 }
 
 // Converter for an argument that must be an instance of `cls`; the caller borrows it next.
-Result<BorrowedRef> to_instance(BorrowedRef obj, PyClass& cls);
+[[nodiscard]] Result<BorrowedRef> to_instance(BorrowedRef obj, PyClass& cls);
 
 }  // namespace zelk::py

@@ -15,7 +15,7 @@ class OnceObject {
   // `make` runs with the interpreter lock held and returns Result<OwnedRef>. When it fails the
   // slot stays empty and a later call tries again.
   template <class Make>
-  Result<BorrowedRef> get_or_init(Make&& make) {
+  [[nodiscard]] Result<BorrowedRef> get_or_init(Make&& make) {
     if (PyObject* ready = value_.load(std::memory_order_acquire)) return BorrowedRef(ready);
     if (!mutex_.try_lock()) {
       PyThreadState* saved = PyEval_SaveThread();

@@ -12,7 +12,7 @@
 namespace zelk::py {
 namespace {
 
-PyError describe_panic(std::string_view prefix, const PyError& cause) {
+[[nodiscard]] PyError describe_panic(std::string_view prefix, const PyError& cause) {
   return PyError::panic(std::string(prefix) + ": " + cause.describe());
 }
 

@@ -12,35 +12,35 @@ namespace zelk::py {
 using AddEntry = Result<void> (*)(BorrowedRef module);
 
 // Appends `name` to the module's __all__ (made on first use), then sets `module.<name> = obj`.
-Result<void> add_name(BorrowedRef module, std::string_view name, BorrowedRef obj);
+[[nodiscard]] Result<void> add_name(BorrowedRef module, std::string_view name, BorrowedRef obj);
 
 // A class under its bare name, its type made on first need.
-Result<void> add_class_object(BorrowedRef module, PyClass& cls);
+[[nodiscard]] Result<void> add_class_object(BorrowedRef module, PyClass& cls);
 // An exception type under the last part of its qualified name.
-Result<void> add_exception_object(BorrowedRef module, ExceptionType& exc);
+[[nodiscard]] Result<void> add_exception_object(BorrowedRef module, ExceptionType& exc);
 // A module function, bound to the module, under the name its own __name__ reads.
-Result<void> add_function_object(BorrowedRef module, PyMethodDef& def);
+[[nodiscard]] Result<void> add_function_object(BorrowedRef module, PyMethodDef& def);
 
 // The three kinds of entry, each named by the accessor of its process-wide object, so a table
 // of them lists one name per line.
 template <PyClass& (*Get)()>
-Result<void> add_class(BorrowedRef module) {
+[[nodiscard]] Result<void> add_class(BorrowedRef module) {
   return add_class_object(module, Get());
 }
 
 template <ExceptionType& (*Get)()>
-Result<void> add_exception(BorrowedRef module) {
+[[nodiscard]] Result<void> add_exception(BorrowedRef module) {
   return add_exception_object(module, Get());
 }
 
 template <PyMethodDef& (*Get)()>
-Result<void> add_function(BorrowedRef module) {
+[[nodiscard]] Result<void> add_function(BorrowedRef module) {
   return add_function_object(module, Get());
 }
 
 // Runs the entries in order; the first failure stops it and is the module's import error.
 template <std::size_t N>
-Result<void> add_entries(BorrowedRef module, const AddEntry (&entries)[N]) {
+[[nodiscard]] Result<void> add_entries(BorrowedRef module, const AddEntry (&entries)[N]) {
   for (AddEntry add : entries) ZELK_PY_CHECK(add(module));
   return {};
 }

@@ -184,10 +184,7 @@ TEST_F(DelegationVerify, SingleHopStepsInOrder) {
        "delegation token or grant proof has expired"},
       {"scope not granted", single([](auto& c) { c.scope = {"read "}; }),
        "delegation scope exceeds grant proof capabilities"},
-      {"scope repeats a grant", single([](auto& c) {
-         c.scope = {"read", "read"};
-       }),
-       "(verified)"},
+      {"scope repeats a grant", single([](auto& c) { c.scope = {"read", "read"}; }), "(verified)"},
       {"empty scope", single([](auto& c) { c.scope.clear(); }),
        "delegation scope must be non-empty"},
       {"self-delegation", single([&](auto& c) {
@@ -313,11 +310,7 @@ TEST_F(DelegationVerify, ChainFaultsPerHop) {
       {"later expiry", chain1(none, [](auto& o) { o.exp = kNow + 301; }),
        "delegation token or grant proof has expired"},
       {"same expiry", chain1(none, [](auto& o) { o.exp = kNow + 300; }), "(verified)"},
-      {"widened scope",
-       chain1(none,
-              [](auto& o) {
-                o.scope = {"read", "write"};
-              }),
+      {"widened scope", chain1(none, [](auto& o) { o.scope = {"read", "write"}; }),
        "delegation scope exceeds grant proof capabilities"},
       {"inner chain of another token", chain2([&](auto& m) {
          m.chain = std::vector<std::string>{t0 + "x"};
@@ -338,6 +331,53 @@ TEST_F(DelegationVerify, ChainFaultsPerHop) {
          m.chain_hash.reset();
        }),
        "(verified)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(verify(c.token, {.max_hops = 4}), c.message) << c.what;
+}
+
+// Each hop is read, verified and checked before the next is looked at, so with faults on several
+// hops the earliest one is reported; each control row shows the later fault on its own.
+TEST_F(DelegationVerify, ChainReportsTheEarliestFaultyHop) {
+  const auto none = [](auto&) {};
+  const std::string t0 = test::Parties::sign(p.alice, hop0());
+  DelegationClaims misaddressed = hop0();
+  misaddressed.aud = p.bob.aid();
+  const std::string t0_misaddressed = test::Parties::sign(p.alice, misaddressed);
+  DelegationClaims middle = next_hop(p.bob, p.carol, {t0}, kJti2);
+  const std::string t1 = test::Parties::sign(p.bob, middle);
+  middle.chain_hash = "x";
+  const std::string t1_bad_inner = test::Parties::sign(p.bob, middle);
+  // carol -> dave over `entries`, optionally addressed to alice instead of the grantor.
+  const auto outer_over = [&](std::vector<std::string> entries, bool misaddressed_outer) {
+    DelegationClaims o = next_hop(p.carol, p.dave, std::move(entries), kJti3);
+    o.exp = kNow + 100;
+    if (misaddressed_outer) o.aud = p.alice.aid();
+    return test::Parties::sign(p.carol, o);
+  };
+  const std::string expired = "delegation token or grant proof has expired";
+  const std::string bad_signature = "delegation signature is invalid";
+  const std::string misaddressed_text = "delegation audience mismatch";
+  const std::string voucher_invalid = "delegation voucher is invalid";
+  const std::string unreadable =
+      "compact JWS malformed: payload segment: invalid base64url character";
+  const struct {
+    const char* what;
+    std::string token;
+    const std::string& message;
+  } cases[] = {
+      {"outer badly signed", chain1(none, none, &p.dave), bad_signature},
+      {"first hop expired, outer badly signed",
+       chain1([](auto& e) { e.exp = kNow - 1; }, none, &p.dave), expired},
+      {"outer badly signed and misaddressed",
+       chain1(
+           none, [&](auto& o) { o.aud = p.alice.aid(); }, &p.dave),
+       bad_signature},
+      {"second entry unreadable", outer_over({t0, "x.y.z"}, false), unreadable},
+      {"first hop misaddressed, second entry unreadable",
+       outer_over({t0_misaddressed, "x.y.z"}, false), misaddressed_text},
+      {"outer misaddressed", outer_over({t0, t1}, true), misaddressed_text},
+      {"middle inner chain hash wrong, outer misaddressed", outer_over({t0, t1_bad_inner}, true),
+       voucher_invalid},
   };
   for (const auto& c : cases) EXPECT_EQ(verify(c.token, {.max_hops = 4}), c.message) << c.what;
 }
