@@ -22,17 +22,25 @@ struct CryptoError {
   std::string message() const;
   friend bool operator==(const CryptoError&, const CryptoError&) = default;
 
-  static CryptoError verification() { return {Kind::Verification}; }
-  static CryptoError signature_parse(std::string text) {
+  [[nodiscard]] static CryptoError verification() { return {Kind::Verification}; }
+  [[nodiscard]] static CryptoError signature_parse(std::string text) {
     return {Kind::SignatureParse, std::move(text)};
   }
-  static CryptoError public_key(std::string text) { return {Kind::PublicKey, std::move(text)}; }
-  static CryptoError aid_key(std::string text) { return {Kind::AidKey, std::move(text)}; }
-  static CryptoError alg_mismatch(std::string text) { return {Kind::AlgMismatch, std::move(text)}; }
-  static CryptoError typ_mismatch(std::string expected, std::string found) {
+  [[nodiscard]] static CryptoError public_key(std::string text) {
+    return {Kind::PublicKey, std::move(text)};
+  }
+  [[nodiscard]] static CryptoError aid_key(std::string text) {
+    return {Kind::AidKey, std::move(text)};
+  }
+  [[nodiscard]] static CryptoError alg_mismatch(std::string text) {
+    return {Kind::AlgMismatch, std::move(text)};
+  }
+  [[nodiscard]] static CryptoError typ_mismatch(std::string expected, std::string found) {
     return {Kind::TypMismatch, std::move(expected), std::move(found)};
   }
-  static CryptoError malformed(std::string text) { return {Kind::Malformed, std::move(text)}; }
+  [[nodiscard]] static CryptoError malformed(std::string text) {
+    return {Kind::Malformed, std::move(text)};
+  }
 };
 
 // The text every key decoder carries when the bytes are no usable public key.
