@@ -9,8 +9,8 @@ namespace zelk {
 
 // What the error types of the areas above crypto share: a kind, the text some kinds insert, and
 // for the Crypto kind the wrapped CryptoError. Self is the area's own type; it names its kinds'
-// texts in message() and adds any payload of its own. The factories of kinds several areas have
-// under one name exist for the areas that have that kind.
+// texts in message() and adds any payload of its own (and then its own defaulted ==). The
+// factories of kinds several areas have under one name exist for the areas that have that kind.
 //   enum class TctErrorKind : std::uint8_t {...};
 //   struct TctError : AreaError<TctError, TctErrorKind> { std::string message() const; };
 template <typename Self, typename KindT, KindT DefaultKind = KindT{}>
@@ -21,17 +21,12 @@ struct AreaError {
   CryptoError crypto{};
 
   [[nodiscard]] static Self of(Kind kind, std::string detail = {}) {
-    Self out;
-    out.kind = kind;
-    out.detail = std::move(detail);
-    return out;
+    return Self{{kind, std::move(detail)}};
   }
   [[nodiscard]] static Self wrap(CryptoError error)
     requires requires { Kind::Crypto; }
   {
-    Self out = of(Kind::Crypto);
-    out.crypto = std::move(error);
-    return out;
+    return Self{{Kind::Crypto, {}, std::move(error)}};
   }
   [[nodiscard]] static Self claims_malformed(std::string text)
     requires requires { Kind::ClaimsMalformed; }

@@ -47,9 +47,7 @@ struct HandshakeError : AreaError<HandshakeError, HandshakeErrorKind, HandshakeE
   }
   [[nodiscard]] static HandshakeError issuer_key_resolution(std::string issuer,
                                                             std::string reason) {
-    HandshakeError out = of(Kind::IssuerKeyResolution, std::move(reason));
-    out.issuer = std::move(issuer);
-    return out;
+    return {{Kind::IssuerKeyResolution, std::move(reason)}, std::move(issuer)};
   }
   [[nodiscard]] static HandshakeError state(std::string message) {
     return of(Kind::State, std::move(message));

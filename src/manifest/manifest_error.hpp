@@ -28,6 +28,7 @@ enum class ManifestErrorKind : std::uint8_t {
 // The failure of Manifest building and verification; detail is the inserted text of kinds 4, 6,
 // 7, 8, 10, 11 and 12, crypto the wrapped error of kind 9.
 struct ManifestError : AreaError<ManifestError, ManifestErrorKind, ManifestErrorKind::Malformed> {
+  // wrap, under the name Manifest code uses.
   [[nodiscard]] static ManifestError of_crypto(CryptoError error) { return wrap(std::move(error)); }
 
   // The kind's number, 0 to 12.

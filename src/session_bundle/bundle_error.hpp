@@ -33,9 +33,7 @@ struct SessionBundleError : AreaError<SessionBundleError, SessionBundleErrorKind
   friend bool operator==(const SessionBundleError&, const SessionBundleError&) = default;
 
   [[nodiscard]] static SessionBundleError participant_tct(TctError error) {
-    SessionBundleError out = of(Kind::ParticipantTct);
-    out.tct = std::move(error);
-    return out;
+    return {{Kind::ParticipantTct}, std::move(error)};
   }
 };
 
