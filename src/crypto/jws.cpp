@@ -31,16 +31,10 @@ std::optional<std::string_view> typ_member(const json::Value& header) {
 }  // namespace
 
 std::expected<JwsSegments, CryptoError> split_compact_jws(std::string_view token) {
-  const std::size_t first = token.find('.');
-  const std::size_t second =
-      first == std::string_view::npos ? std::string_view::npos : token.find('.', first + 1);
-  if (second == std::string_view::npos || token.find('.', second + 1) != std::string_view::npos)
-    return malformed("expected exactly three non-empty segments");
-  JwsSegments s{token.substr(0, first), token.substr(first + 1, second - first - 1),
-                token.substr(second + 1)};
-  if (s.header.empty() || s.payload.empty() || s.signature.empty())
-    return malformed("expected exactly three non-empty segments");
-  return s;
+  auto segments = split_compact_token(token, EmptySegments::Refused);
+  // Neither the count nor which segment is empty is worth telling apart here.
+  if (!segments) return malformed("expected exactly three non-empty segments");
+  return *segments;
 }
 
 std::expected<CompactJws, CryptoError> CompactJws::decode(std::string_view token) {

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "core/aid.hpp"
+#include "crypto/compact_split.hpp"
 #include "crypto/crypto_error.hpp"
 #include "crypto/keys.hpp"
 #include "formats/bytes.hpp"
@@ -42,13 +43,6 @@ namespace zelk {
 
 inline constexpr std::string_view kJwsAlgEdDsa = "EdDSA";
 inline constexpr std::string_view kJwsAlgEs256 = "ES256";
-
-// The three segments of a compact JWS, each a part of the token text.
-struct JwsSegments {
-  std::string_view header;
-  std::string_view payload;
-  std::string_view signature;
-};
 
 // Malformed "expected exactly three non-empty segments" unless the token is three non-empty
 // pieces separated by full stops.

@@ -34,14 +34,12 @@ std::string DelegationError::message() const {
       return "self-delegation is forbidden";
     case Kind::EmptyScope:
       return "delegation scope must be non-empty";
-    case Kind::MissingField:
-      return "missing required field: " + detail;
-    case Kind::Canonicalization:
-      return "canonicalization failed: " + detail;
-    case Kind::Crypto:
-      return crypto.message();
     case Kind::UnknownField:
       return "unknown field: " + detail;
+    case Kind::MissingField:
+    case Kind::Canonicalization:
+    case Kind::Crypto:
+      return shared_message();
   }
   return {};
 }

@@ -24,14 +24,13 @@ std::string HandshakeError::message() const {
       return "peer-issued TCT grants exceed the issuer's offered_capabilities";
     case Kind::TctFailure:
       return "TCT verification failed: " + tct.message();
-    case Kind::Crypto:
-      return crypto.message();
     case Kind::State:
       return "handshake state error: " + detail;
-    case Kind::Rng:
-      return "rng failure: " + detail;
     case Kind::PolicyDenied:
       return "policy denies handshake (empty grant intersection)";
+    case Kind::Crypto:
+    case Kind::Rng:
+      return shared_message();
   }
   return {};
 }

@@ -1,9 +1,9 @@
 #include "handshake/oidc_verify.hpp"
 
 #include <algorithm>
-#include <array>
 #include <utility>
 
+#include "crypto/compact_split.hpp"
 #include "crypto/jwk.hpp"
 #include "crypto/keys.hpp"
 #include "formats/base64url.hpp"
@@ -13,20 +13,14 @@
 namespace zelk {
 namespace {
 
-// The segments of a compact JWT, split once at every full stop (empty segments count).
-struct JwtSegments {
-  std::array<std::string_view, 3> part;
-};
-
-[[nodiscard]] std::expected<JwtSegments, HandshakeError> split_jwt(std::string_view token) {
-  const auto dots = static_cast<std::size_t>(std::ranges::count(token, '.'));
-  if (dots != 2)
+// The segments of a compact JWT; an empty one is left to the decoding of its turn.
+[[nodiscard]] std::expected<JwsSegments, HandshakeError> split_jwt(std::string_view token) {
+  auto segments = split_compact_token(token, EmptySegments::Allowed);
+  // With empty segments allowed, only the count can be wrong.
+  if (!segments)
     return identity_failure("malformed JWT: expected 3 dot-separated segments, got " +
-                            std::to_string(dots + 1));
-  const std::size_t first = token.find('.');
-  const std::size_t second = token.find('.', first + 1);
-  return JwtSegments{{token.substr(0, first), token.substr(first + 1, second - first - 1),
-                      token.substr(second + 1)}};
+                            std::to_string(segments.error().segments));
+  return *segments;
 }
 
 // |now - iat| > tolerance, computed without overflow.
@@ -68,7 +62,7 @@ std::expected<void, HandshakeError> verify_oidc_identity(const IdentityDescripto
 
   auto segments = split_jwt(descriptor.proof);
   if (!segments) return std::unexpected(std::move(segments.error()));
-  const auto [header_b64, payload_b64, signature_b64] = segments->part;
+  const auto [header_b64, payload_b64, signature_b64] = *segments;
 
   auto header_bytes = b64url_decode(header_b64);
   if (!header_bytes)

@@ -18,18 +18,15 @@ std::string ManifestError::message() const {
       return "manifest version is not supported";
     case Kind::IdentityHintMalformed:
       return "identity_hint malformed: " + detail;
-    case Kind::MissingField:
-      return "missing required field: " + detail;
-    case Kind::Canonicalization:
-      return "canonicalization failed: " + detail;
-    case Kind::Crypto:
-      return crypto.message();
-    case Kind::Rng:
-      return "rng failure: " + detail;
     case Kind::UnknownField:
       return "unknown field `" + detail + "`";
     case Kind::Malformed:
       return "malformed manifest: " + detail;
+    case Kind::MissingField:
+    case Kind::Canonicalization:
+    case Kind::Crypto:
+    case Kind::Rng:
+      return shared_message();
   }
   return {};
 }

@@ -20,14 +20,13 @@ std::string SessionBundleError::message() const {
       return "verifier is not a member of this bundle";
     case Kind::EmptyParticipants:
       return "participants array is empty";
-    case Kind::Canonicalization:
-      return "canonicalization failed: " + detail;
     case Kind::ParticipantTct:
       return "participant TCT verification failed: " + tct.message();
-    case Kind::Crypto:
-      return crypto.message();
     case Kind::UnknownField:
       return "unknown field: " + detail;
+    case Kind::Canonicalization:
+    case Kind::Crypto:
+      return shared_message();
   }
   return {};
 }

@@ -28,10 +28,6 @@ std::string TctError::message() const {
       return "claims malformed: " + detail;
     case Kind::UnknownField:
       return "unknown field: " + detail;
-    case Kind::MissingField:
-      return "missing required field: " + detail;
-    case Kind::Canonicalization:
-      return "canonicalization failed: " + detail;
     case Kind::PopNonceEchoMismatch:
       return "PoP nonce echo mismatch";
     case Kind::PopSignatureFailed:
@@ -40,8 +36,10 @@ std::string TctError::message() const {
       return "PoP challenge expired";
     case Kind::PopResponseJtiMismatch:
       return "PoP response jti mismatch";
+    case Kind::MissingField:
+    case Kind::Canonicalization:
     case Kind::Crypto:
-      return crypto.message();
+      return shared_message();
   }
   return {};
 }
