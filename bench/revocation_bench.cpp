@@ -10,8 +10,8 @@
 #include "bench_util.hpp"
 #include "crypto/detached.hpp"
 #include "crypto/keys.hpp"
-#include "revocation/signing_input.hpp"
 #include "revocation/revocation_list.hpp"
+#include "revocation/signing_input.hpp"
 #include "revocation/snapshot.hpp"
 
 namespace {

@@ -3,9 +3,9 @@
 // signs, and the holder's proof is made with the subject's fixed key over the decoded nonce, so
 // the checks after both signatures are reached. A renewed token is a valid TCT for the same
 // subject, audience and grants, issued now for the promised lifetime, with a fresh jti.
+#include "base/saturating.hpp"
 #include "crypto/jws.hpp"
 #include "formats/base64url.hpp"
-#include "base/saturating.hpp"
 #include "fuzz_support.hpp"
 #include "tct/claims.hpp"
 #include "tct/renew.hpp"

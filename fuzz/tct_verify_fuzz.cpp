@@ -1,8 +1,8 @@
 // TCT and grant voucher verification over fuzzed claims, re-signed by the fixed issuer key so the
 // checks after the signature are reached. An accepted token satisfies every check the verifier
 // promises; the same claims read strictly give the same record.
-#include "crypto/jws.hpp"
 #include "base/saturating.hpp"
+#include "crypto/jws.hpp"
 #include "fuzz_support.hpp"
 #include "tct/claims.hpp"
 #include "tct/verify.hpp"

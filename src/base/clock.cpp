@@ -23,8 +23,7 @@ std::expected<std::int64_t, ClockError> unix_now_secs() {
 std::int64_t now_or_invariant(std::optional<std::int64_t> given, const char* what) {
   if (given) return *given;
   auto now = unix_now_secs();
-  if (!now)
-    invariant_failure(what != nullptr ? what : now.error().message().c_str());
+  if (!now) invariant_failure(what != nullptr ? what : now.error().message().c_str());
   return *now;
 }
 

@@ -1,7 +1,7 @@
 #include "core/aid.hpp"
 
-#include "formats/base64url.hpp"
 #include "base/invariant.hpp"
+#include "formats/base64url.hpp"
 
 namespace zelk {
 namespace {

@@ -23,6 +23,8 @@ struct AreaError {
   [[nodiscard]] static Self of(Kind kind, std::string detail = {}) {
     return Self{{kind, std::move(detail)}};
   }
+  // clang-format 14 (the repository's) folds requires clauses into the signature line.
+  // clang-format off
   [[nodiscard]] static Self wrap(CryptoError error)
     requires requires { Kind::Crypto; }
   {
@@ -53,6 +55,7 @@ struct AreaError {
   {
     return of(Kind::Rng, std::move(text));
   }
+  // clang-format on
 
   friend bool operator==(const AreaError&, const AreaError&) = default;
 

@@ -3,10 +3,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/saturating.hpp"
 #include "core/envelope.hpp"
 #include "delegation/claims.hpp"
 #include "delegation/precheck.hpp"
-#include "base/saturating.hpp"
 #include "tct/verify.hpp"
 
 namespace zelk {

@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/invariant.hpp"
 #include "core/envelope.hpp"
 #include "crypto/keys.hpp"
 #include "delegation/precheck.hpp"
-#include "base/invariant.hpp"
 
 template <>
 struct zelk::VerifierOf<zelk::DelegationClaims> {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/saturating.hpp"
 #include "crypto/detached.hpp"
 #include "formats/base64url.hpp"
-#include "base/saturating.hpp"
 #include "handshake/grants.hpp"
 
 namespace zelk {

@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "base/clock.hpp"
+#include "base/saturating.hpp"
 #include "crypto/detached.hpp"
 #include "formats/base64url.hpp"
-#include "base/saturating.hpp"
 #include "manifest/signing.hpp"
 
 namespace zelk {

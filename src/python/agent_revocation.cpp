@@ -6,8 +6,8 @@
 #include <string_view>
 #include <utility>
 
-#include "core/envelope.hpp"
 #include "base/saturating.hpp"
+#include "core/envelope.hpp"
 #include "formats/uuid.hpp"
 #include "python/agent.hpp"
 #include "python/clock.hpp"

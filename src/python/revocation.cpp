@@ -12,8 +12,8 @@
 #include "python/runtime/binder.hpp"
 #include "python/runtime/convert.hpp"
 #include "python/runtime/entries.hpp"
-#include "revocation/signing_input.hpp"
 #include "revocation/revocation_list.hpp"
+#include "revocation/signing_input.hpp"
 #include "revocation/snapshot.hpp"
 
 namespace zelk::py {

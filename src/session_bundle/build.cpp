@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "core/envelope.hpp"
 #include "base/clock.hpp"
+#include "core/envelope.hpp"
 #include "crypto/detached.hpp"
 #include "crypto/random.hpp"
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <utility>
 
-#include "core/envelope.hpp"
 #include "base/clock.hpp"
-#include "crypto/random.hpp"
 #include "base/saturating.hpp"
+#include "core/envelope.hpp"
+#include "crypto/random.hpp"
 #include "tct/grant_text.hpp"
 
 namespace zelk {

@@ -4,10 +4,10 @@
 #include <optional>
 #include <utility>
 
+#include "base/saturating.hpp"
 #include "crypto/detached.hpp"
 #include "formats/base64url.hpp"
 #include "formats/json/parse.hpp"
-#include "base/saturating.hpp"
 #include "tct/claims.hpp"
 #include "tct/payload_problem.hpp"
 #include "tct/verify.hpp"

@@ -2,9 +2,9 @@
 
 #include <utility>
 
+#include "base/saturating.hpp"
 #include "core/envelope.hpp"
 #include "crypto/keys.hpp"
-#include "base/saturating.hpp"
 #include "tct/payload_problem.hpp"
 
 template <>

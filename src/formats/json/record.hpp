@@ -74,7 +74,9 @@ concept Record = requires {
   RecordTraits<T>::members;
 };
 template <typename E>
-concept UnitEnum = std::is_enum_v<E> && requires { EnumTraits<E>::names; };
+concept UnitEnum = std::is_enum_v<E> && requires {
+  EnumTraits<E>::names;
+};
 
 enum class Presence : std::uint8_t { Required, Optional, LeftOff };
 
@@ -91,7 +93,7 @@ struct MemberDef {
   using field_type = Field;
   using codec = C;
   std::string_view name;
-  Field Owner::* field;
+  Field Owner::*field;
   Presence presence;
   bool write_null_when_absent;
 };
@@ -130,7 +132,7 @@ using or_default = std::conditional_t<std::is_void_v<Via>, Default, Via>;
 namespace member {
 
 template <typename Owner, typename Field, typename... Opts>
-constexpr auto required(std::string_view name, Field Owner::* field, Opts...) {
+constexpr auto required(std::string_view name, Field Owner::*field, Opts...) {
   static_assert(!detail::optional_of<Field>::value, "a required member is not std::optional");
   using O = detail::Options<Opts...>;
   using C = detail::or_default<Codec<Field>, typename O::via>;
@@ -138,7 +140,7 @@ constexpr auto required(std::string_view name, Field Owner::* field, Opts...) {
 }
 
 template <typename Owner, typename Field, typename... Opts>
-constexpr auto optional(std::string_view name, Field Owner::* field, Opts...) {
+constexpr auto optional(std::string_view name, Field Owner::*field, Opts...) {
   static_assert(detail::optional_of<Field>::value, "an optional member is a std::optional");
   using Inner = typename detail::optional_of<Field>::inner;
   using O = detail::Options<Opts...>;
@@ -147,7 +149,7 @@ constexpr auto optional(std::string_view name, Field Owner::* field, Opts...) {
 }
 
 template <typename Owner, typename Field, typename... Opts>
-constexpr auto optional_left_off(std::string_view name, Field Owner::* field, Opts... opts) {
+constexpr auto optional_left_off(std::string_view name, Field Owner::*field, Opts... opts) {
   auto def = optional(name, field, opts...);
   def.presence = Presence::LeftOff;
   return def;
@@ -353,14 +355,16 @@ struct Codec<T> {
     bool first = true;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
       (detail::write_member<T, I>(record, out, first), ...);
-    }(std::make_index_sequence<RecordInfo<T>::count>{});
+    }
+    (std::make_index_sequence<RecordInfo<T>::count>{});
     out += '}';
   }
   static Value to_value(const T& record) {
     Object object;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
       (detail::member_to_value<T, I>(record, object), ...);
-    }(std::make_index_sequence<RecordInfo<T>::count>{});
+    }
+    (std::make_index_sequence<RecordInfo<T>::count>{});
     return Value(std::move(object));
   }
 };

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/base64url.hpp"
 #include "base/invariant.hpp"
+#include "formats/base64url.hpp"
 
 namespace zelk {
 namespace {

@@ -18,9 +18,13 @@ enum class BareKind : std::uint8_t { Only };
 struct BareError : AreaError<BareError, BareKind> {};
 
 template <typename E>
-concept Wraps = requires(CryptoError error) { E::wrap(error); };
+concept Wraps = requires(CryptoError error) {
+  E::wrap(error);
+};
 template <typename E>
-concept NamesMissingField = requires(std::string text) { E::missing_field(text); };
+concept NamesMissingField = requires(std::string text) {
+  E::missing_field(text);
+};
 static_assert(Wraps<SampleError> && NamesMissingField<SampleError>);
 static_assert(!Wraps<BareError> && !NamesMissingField<BareError>);
 

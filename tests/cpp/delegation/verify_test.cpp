@@ -184,7 +184,10 @@ TEST_F(DelegationVerify, SingleHopStepsInOrder) {
        "delegation token or grant proof has expired"},
       {"scope not granted", single([](auto& c) { c.scope = {"read "}; }),
        "delegation scope exceeds grant proof capabilities"},
-      {"scope repeats a grant", single([](auto& c) { c.scope = {"read", "read"}; }), "(verified)"},
+      {"scope repeats a grant", single([](auto& c) {
+         c.scope = {"read", "read"};
+       }),
+       "(verified)"},
       {"empty scope", single([](auto& c) { c.scope.clear(); }),
        "delegation scope must be non-empty"},
       {"self-delegation", single([&](auto& c) {
@@ -310,7 +313,11 @@ TEST_F(DelegationVerify, ChainFaultsPerHop) {
       {"later expiry", chain1(none, [](auto& o) { o.exp = kNow + 301; }),
        "delegation token or grant proof has expired"},
       {"same expiry", chain1(none, [](auto& o) { o.exp = kNow + 300; }), "(verified)"},
-      {"widened scope", chain1(none, [](auto& o) { o.scope = {"read", "write"}; }),
+      {"widened scope",
+       chain1(none,
+              [](auto& o) {
+                o.scope = {"read", "write"};
+              }),
        "delegation scope exceeds grant proof capabilities"},
       {"inner chain of another token", chain2([&](auto& m) {
          m.chain = std::vector<std::string>{t0 + "x"};
