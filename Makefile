@@ -1,7 +1,9 @@
+# On a machine without make, ./bootstrap TARGET installs it first and then runs make TARGET.
 # make demo: install what is missing, build, run the examples (each part of the output labelled).
-# make test: install, build (release, sanitizer and clang trees), run ctest and pytest, build the
-#   wheel and install it into a fresh virtual environment, check the type stubs, replay the fuzz
-#   corpora and fuzz every target briefly.
+# make test: check the layering, install, build (release, sanitizer and clang trees, clang-tidy on
+#   src/), run ctest and pytest, build the wheel and install it into a fresh virtual environment,
+#   check the type stubs, replay the fuzz corpora and fuzz every target briefly.
+# Installing and building print one line a step; their output is kept in build-logs/.
 # make fuzz: fuzz every target for FUZZ_SECONDS each on up to FUZZ_JOBS cores.
 # make bench / bench-ir / bench-cpp: see below.
 PYTHON ?= /usr/bin/python3
