@@ -234,6 +234,12 @@ def _move_to_end(d):
     d["https://b.example/"] = d.pop("https://b.example/")
 
 
+def _swap_places(d):
+    items = list(d.items())
+    d.clear()
+    d.update([items[1], items[0], *items[2:]])
+
+
 @pytest.mark.parametrize("mutate, message", [
     (_grow, "dictionary changed size during iteration"),
     (_shrink, "dictionary changed size during iteration"),
@@ -242,6 +248,7 @@ def _move_to_end(d):
     (_swap_ahead, "dictionary keys changed during iteration"),
     # Same keys, other order: the walk would meet b twice or not at all.
     (_move_to_end, "dictionary keys changed during iteration"),
+    (_swap_places, "dictionary keys changed during iteration"),
 ])
 def test_a_dict_changed_during_construction_panics(mutate, message):
     class Mutating(dict):
