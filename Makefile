@@ -59,7 +59,7 @@ fuzz-check: build-fuzz
 	@scripts/fuzz check 20 $(FUZZ_JOBS)
 
 # Every include under src/ names a header of a library that the including library links.
-check-layers:
+check-layers: deps
 	@$(PYTHON) scripts/check-layers
 
 test: check-layers build build-asan build-clang
@@ -97,4 +97,4 @@ format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf build build-asan build-clang build-fuzz build-wheel
+	rm -rf build build-asan build-clang build-fuzz build-wheel build-logs

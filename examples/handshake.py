@@ -135,5 +135,6 @@ def main() -> None:
     else:
         raise AssertionError("the OIDC identity was accepted without the issuer's keys")
 
+
 if __name__ == "__main__":
     main()

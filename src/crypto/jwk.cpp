@@ -39,7 +39,7 @@ constexpr std::size_t kRsaMinModulusBits = 2048;
 constexpr std::size_t kRsaMaxModulusBits = 8192;
 
 // A minimal big-endian modulus (first byte non-zero) of 2048 to 8192 bits.
-bool acceptable_modulus(const Bytes& n) {
+[[nodiscard]] bool acceptable_modulus(const Bytes& n) {
   if (n.empty() || n.front() == 0) return false;
   const std::size_t bits = n.size() * 8 - static_cast<std::size_t>(std::countl_zero(n.front()));
   return bits >= kRsaMinModulusBits && bits <= kRsaMaxModulusBits;

@@ -70,7 +70,7 @@ ossl::UniquePtr<EVP_PKEY> make_p256_pkey(const std::array<std::uint8_t, 65>& unc
 }
 
 // r or s: a big-endian integer in 1..n-1. Public values, so an ordinary comparison will do.
-bool in_scalar_range(const std::uint8_t* v) {
+[[nodiscard]] bool in_scalar_range(const std::uint8_t* v) {
   if (std::all_of(v, v + 32, [](std::uint8_t b) { return b == 0; })) return false;
   return std::lexicographical_compare(v, v + 32, kP256Order.begin(), kP256Order.end());
 }

@@ -33,7 +33,8 @@ using Kind = DelegationError::Kind;
 }
 
 // Every entry of `scope` is, byte for byte, one of `allowed`.
-bool within(std::span<const std::string> scope, std::span<const std::string> allowed) {
+[[nodiscard]] bool within(std::span<const std::string> scope,
+                          std::span<const std::string> allowed) {
   return std::ranges::all_of(scope, [&](const std::string& entry) {
     return std::ranges::find(allowed, entry) != allowed.end();
   });

@@ -24,7 +24,8 @@ namespace {
 }
 
 // |now - iat| > tolerance, computed without overflow.
-bool iat_outside_tolerance(std::int64_t now, std::int64_t iat, std::int64_t tolerance) {
+[[nodiscard]] bool iat_outside_tolerance(std::int64_t now, std::int64_t iat,
+                                         std::int64_t tolerance) {
   __int128 difference = static_cast<__int128>(now) - static_cast<__int128>(iat);
   if (difference < 0) difference = -difference;
   return difference > static_cast<__int128>(tolerance);

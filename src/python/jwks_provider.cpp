@@ -53,6 +53,19 @@ constexpr std::string_view kPoisoned =
   return fail(PyError::value_error("JwksProvider keys must be issuer URL strings"));
 }
 
+// Whether the dict holds exactly the keys of `snapshot`, the very objects, in that order.
+[[nodiscard]] bool holds_keys(BorrowedRef dict, BorrowedRef snapshot) {
+  const Py_ssize_t size = PyList_Size(snapshot.get());
+  Py_ssize_t position = 0;
+  Py_ssize_t index = 0;
+  PyObject* key = nullptr;
+  while (PyDict_Next(dict.get(), &position, &key, nullptr)) {
+    if (index == size || key != PyList_GetItem(snapshot.get(), index)) return false;
+    ++index;
+  }
+  return index == size;
+}
+
 // The dict is walked over its own storage. Python code run by json.dumps could change it under
 // the walk; that is a broken invariant of the caller's making and ends the constructor. The keys
 // are taken once up front (their references keep every key object alive, so identity is a
@@ -81,8 +94,10 @@ constexpr std::string_view kPoisoned =
     if (PyDict_Size(dict.get()) != size)
       return fail(PyError::panic("dictionary changed size during iteration"));
   }
-  // The walk met fewer entries than the dict held: some left it before they were reached.
-  if (index != size) return fail(PyError::panic("dictionary keys changed during iteration"));
+  // The walk can end early, or having met the snapshot's keys while the dict no longer holds them:
+  // a change that makes the dict rebuild its storage moves the entries under the walk's position.
+  if (index != size || !holds_keys(dict, snapshot.borrow()))
+    return fail(PyError::panic("dictionary keys changed during iteration"));
   return {};
 }
 

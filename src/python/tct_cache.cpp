@@ -18,8 +18,8 @@ struct Found {
   bool same_audience = false;
 };
 
-bool policy_still_holds(const Found& found, std::string_view required_grant,
-                        const RevokedJtiSet* revoked, std::int64_t now) {
+[[nodiscard]] bool policy_still_holds(const Found& found, std::string_view required_grant,
+                                      const RevokedJtiSet* revoked, std::int64_t now) {
   const TctIdentity& id = found.identity;
   if (revoked != nullptr && revoked->contains(id.jti)) return false;
   if (!found.same_audience) return false;

@@ -23,7 +23,8 @@ struct BundleVerification {
 };
 
 // True when some entry's aid text equals the verifier's byte for byte.
-bool find_participant(std::span<const ParticipantEntry> participants, const Aid& verifier);
+[[nodiscard]] bool find_participant(std::span<const ParticipantEntry> participants,
+                                    const Aid& verifier);
 
 // Version, expiry (a bundle expiring at `now` passes), a non-empty list, every participant TCT
 // decoded and `expires_at` equal to their least `exp`, the verifier's membership, the

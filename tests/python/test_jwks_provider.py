@@ -268,6 +268,27 @@ def test_a_dict_changed_during_construction_panics(mutate, message):
     assert info.value.args == (message,)
 
 
+@pytest.mark.parametrize("entries", [3, 5, 6, 11])
+def test_a_change_of_keys_while_the_last_entry_loads_panics(entries):
+    # From 5 entries on, the insert makes the dict rebuild its storage, which moves the entries
+    # under the walk's position: the walk then ends having met every key it started with.
+    class Mutating(dict):
+        def items(self):
+            if not done:
+                done.append(True)
+                del outer["https://k0.example/"]
+                outer["https://new.example/"] = []
+            return super().items()
+
+    done: list[bool] = []
+    outer = {f"https://k{i}.example/": [dict(OKP)] for i in range(entries - 1)}
+    outer["https://last.example/"] = [Mutating(OKP)]
+    with pytest.raises(BaseException) as info:
+        zelk.JwksProvider(outer)
+    assert type(info.value).__name__ == "PanicException"
+    assert info.value.args == ("dictionary keys changed during iteration",)
+
+
 def test_a_value_replaced_during_construction_is_not_a_change_of_keys():
     class Replacing(dict):
         def items(self):

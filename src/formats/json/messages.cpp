@@ -68,11 +68,11 @@ void append_hex_escape(char prefix, std::uint32_t v, std::string& out) {
 
 }  // namespace
 
-// The grant list of python/tct_verify.cpp has its own writer because its fixed text differs: it
-// escapes only controls and a few invisible format and separator characters (not other spaces,
-// marks, private-use or unassigned code points), writes \u{fffd} instead of \x{h} for a byte
-// that starts no sequence, and decodes overlong forms, surrogates and values past U+10FFFF as
-// code points.
+// Shows any string unambiguously. The module's list of missing grants has a writer of its own,
+// since its fixed text differs: it escapes only controls and a few invisible format and separator
+// characters (not other spaces, marks, private-use or unassigned code points), writes \u{fffd}
+// instead of \x{h} for a byte that starts no sequence, and decodes overlong forms, surrogates
+// and values past U+10FFFF as code points.
 void append_quoted_for_message(std::string_view text, std::string& out) {
   out += '"';
   std::size_t i = 0;

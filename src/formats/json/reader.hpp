@@ -73,27 +73,27 @@ class Reader {
     bool first = true;
   };
   // Precondition: peek() returned Object / Array.
-  bool begin_object(ObjectCursor& cursor);
+  [[nodiscard]] bool begin_object(ObjectCursor& cursor);
   // 1: a member name was read into `name` (valid until the reader is used again); 0: the object
   // ends here; -1: error.
-  int next_key(ObjectCursor& cursor, std::string_view& name);
+  [[nodiscard]] int next_key(ObjectCursor& cursor, std::string_view& name);
   // Reads the ':' before a member's value.
-  bool begin_member_value(ObjectCursor& cursor);
+  [[nodiscard]] bool begin_member_value(ObjectCursor& cursor);
   // Reads the ':' and the member's value, checked as strictly as any value, and drops it
   // (undeclared members of readers that ignore them).
-  bool skip_member_value(ObjectCursor& cursor);
+  [[nodiscard]] bool skip_member_value(ObjectCursor& cursor);
   // Closes the object; when `ok` is false, places a pending data error instead.
-  bool end_object(ObjectCursor& cursor, bool ok);
-  bool begin_array(ArrayCursor& cursor);
+  [[nodiscard]] bool end_object(ObjectCursor& cursor, bool ok);
+  [[nodiscard]] bool begin_array(ArrayCursor& cursor);
   // 1: an element follows; 0: the array ends here; -1: error.
-  int next_element(ArrayCursor& cursor);
+  [[nodiscard]] int next_element(ArrayCursor& cursor);
   // Closes the array: anything but ']' after the last element read is "trailing characters" (or
   // "trailing comma"). When `ok` is false, places a pending data error instead.
-  bool end_array(ArrayCursor& cursor, bool ok);
+  [[nodiscard]] bool end_array(ArrayCursor& cursor, bool ok);
 
   // --- whole documents --------------------------------------------------------------------------
   // Only whitespace may follow the value read.
-  bool finish();
+  [[nodiscard]] bool finish();
   std::size_t offset() const { return pos_; }
   std::string_view text() const { return text_; }
   // True once read_value has met a name repeated in one object (and kept its last value).
@@ -120,7 +120,8 @@ class Reader {
   bool parse_long_integer(bool negative, std::uint64_t significand, Number& out);
   bool parse_decimal(bool negative, std::uint64_t significand, std::int64_t exponent, Number& out);
   bool parse_exponent(bool negative, std::uint64_t significand, std::int64_t exponent, Number& out);
-  bool finish_float(bool negative, std::uint64_t significand, std::int64_t exponent, Number& out);
+  [[nodiscard]] bool finish_float(bool negative, std::uint64_t significand, std::int64_t exponent,
+                                  Number& out);
   // After the opening quote. Appends to `out` when given; otherwise leaves the text in `view`,
   // pointing into the input or into scratch_.
   bool parse_string(std::string* out, std::string_view* view);

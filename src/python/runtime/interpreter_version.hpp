@@ -19,6 +19,6 @@ std::optional<std::string> interpreter_too_old(std::string_view version);
 
 // Sets ImportError and returns false on an interpreter older than 3.10. Uses nothing but
 // Py_GetVersion and PyErr_SetString, which every CPython 3 exports with the same meaning.
-bool require_supported_interpreter();
+[[nodiscard]] bool require_supported_interpreter();
 
 }  // namespace zelk::py
