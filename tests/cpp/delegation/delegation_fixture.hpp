@@ -12,7 +12,6 @@
 
 namespace zelk::test {
 
-inline constexpr std::int64_t kNow = 1'700'000'000;
 inline constexpr std::string_view kSrcJti = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
 inline Uuid uuid(std::string_view text) {

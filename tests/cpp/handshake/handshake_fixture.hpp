@@ -20,7 +20,6 @@
 
 namespace zelk::test {
 
-inline constexpr std::int64_t kNow = 1'700'000'000;
 inline constexpr std::string_view kIssuer = "https://idp.example/";
 
 inline url::Url url_of(std::string_view text) {

@@ -20,7 +20,6 @@
 
 namespace zelk::test {
 
-inline constexpr std::int64_t kNow = 1'700'000'000;
 inline constexpr std::string_view kSessionId = "6ba7b810-9dad-41d1-80b4-00c04fd430c8";
 
 // A coordinator, three participants and a stranger; TCTs are minted by the coordinator at kNow

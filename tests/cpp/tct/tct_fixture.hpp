@@ -11,7 +11,6 @@
 
 namespace zelk::test {
 
-inline constexpr std::int64_t kNow = 1'700'000'000;
 inline constexpr std::string_view kJti = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
 // Tokens written by hand: the claims text, the header's type and the signer are chosen by each

@@ -14,6 +14,10 @@
 
 namespace zelk::test {
 
+// The tests' fixed "now" (2023-11-14 22:13:20 UTC), shared so that tokens made by one fixture hold
+// in another's.
+inline constexpr std::int64_t kNow = 1'700'000'000;
+
 inline std::array<std::uint8_t, 32> filled32(std::uint8_t byte) {
   std::array<std::uint8_t, 32> out{};
   out.fill(byte);
