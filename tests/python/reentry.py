@@ -7,6 +7,16 @@ def named(error):
     return f"{type(error).__name__}: {error}"
 
 
+def record(calls, seen, errors=RuntimeError, describe=str):
+    """Runs each of `calls` and appends to `seen` what it returned, or the error it raised (one of
+    `errors`) as `describe` writes it."""
+    for call in calls:
+        try:
+            seen.append(call())
+        except errors as e:
+            seen.append(describe(e))
+
+
 class ReentrantCaps:
     """A sequence of one capability, "cap", whose conversion first runs each of `calls` and appends
     to `seen` what it returned, or the error it raised (one of `errors`) as `describe` writes it.
@@ -21,9 +31,5 @@ class ReentrantCaps:
     def __getitem__(self, i):
         if i > 0:
             raise IndexError
-        for call in self.calls:
-            try:
-                self.seen.append(call())
-            except self.errors as e:
-                self.seen.append(self.describe(e))
+        record(self.calls, self.seen, self.errors, self.describe)
         return "cap"

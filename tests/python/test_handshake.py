@@ -8,7 +8,7 @@ import pytest
 
 import zelk
 from handshake_agents import ENDPOINT, ISSUER, Handshake, IdentityProvider, Party
-from reentry import ReentrantCaps
+from reentry import ReentrantCaps, record
 
 PARTIES = [("ed25519", "pinned_key"), ("ed25519", "oidc"), ("p256", "oidc")]
 
@@ -492,12 +492,8 @@ def test_minter_calling_back_into_its_session(idp, provider):
     h = Handshake(oidc, pinned, jwks=provider)
 
     def reenter(nonce):
-        for call in (lambda: h.initiator.build_hello(pinned.manifest, []),
-                     lambda: h.initiator.complete("{}")):
-            try:
-                call()
-            except RuntimeError as e:
-                seen.append(str(e))
+        record([lambda: h.initiator.build_hello(pinned.manifest, []),
+                lambda: h.initiator.complete("{}")], seen)
         return oidc.idp.token(oidc.subject, pinned.aid, oidc.aid, nonce)
 
     h.hello_json = h.initiator.build_hello(pinned.manifest, ["files:read"], reenter)
@@ -640,12 +636,8 @@ def test_another_thread_meets_a_session_busy_in_its_minter(idp, provider):
 
     def other():
         entered.wait()
-        for call in (lambda: h.initiator.build_hello(pinned.manifest, []),
-                     lambda: h.initiator.complete("{}")):
-            try:
-                call()
-            except RuntimeError as e:
-                seen.append(str(e))
+        record([lambda: h.initiator.build_hello(pinned.manifest, []),
+                lambda: h.initiator.complete("{}")], seen)
 
     thread = threading.Thread(target=other)
 
