@@ -14,6 +14,12 @@ FUZZ_JOBS ?= 4
 CLANG_CXX ?= clang++-19
 # The release tree and the wheel's build-wheel/ share ccache hits (paths relative to the checkout).
 export CCACHE_BASEDIR := $(CURDIR)
+, := ,
+
+# $(call cmake_tree,DIR,WHAT,CMAKE OPTIONS[,ENVIRONMENT]): configures and builds one tree as one
+# quiet step (scripts/phase), its output kept in build-logs/DIR.log.
+cmake_tree = @scripts/phase $(1) "$(2) ($(1)/)" sh -c '$(4) cmake -S . -B $(1) -G Ninja $(3) && \
+  cmake --build $(1) -j $(JOBS)'
 
 .PHONY: all deps deps-clang build build-asan build-clang build-fuzz fuzz fuzz-check check-layers \
   test demo bench bench-ir bench-cpp clean format
@@ -24,32 +30,25 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@scripts/phase build "building the module, examples and benchmarks (build/)" sh -c '\
-	  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELK_TESTS=OFF -DZELK_PYTHON=ON && \
-	  cmake --build build -j $(JOBS)'
+	$(call cmake_tree,build,building the module$(,) examples and benchmarks,\
+	  -DCMAKE_BUILD_TYPE=Release -DZELK_TESTS=OFF -DZELK_PYTHON=ON)
 
 build-asan: deps
-	@scripts/phase build-asan "building the C++ tests with sanitizers (build-asan/)" sh -c '\
-	  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON \
-	    -DZELK_PYTHON=OFF -DZELK_BENCH=OFF && \
-	  cmake --build build-asan -j $(JOBS)'
+	$(call cmake_tree,build-asan,building the C++ tests with sanitizers,\
+	  -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON -DZELK_PYTHON=OFF -DZELK_BENCH=OFF)
 
 deps-clang:
 	@scripts/install-deps clang
 
 # Everything the GCC trees build, compiled by clang as well.
 build-clang: deps-clang
-	@scripts/phase build-clang "building everything with clang, clang-tidy on src/ (build-clang/)" sh -c '\
-	  CXX=$(CLANG_CXX) cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	    -DZELK_CLANG_TIDY=ON && \
-	  cmake --build build-clang -j $(JOBS)'
+	$(call cmake_tree,build-clang,building everything with clang$(,) clang-tidy on src/,\
+	  -DCMAKE_BUILD_TYPE=Release -DZELK_CLANG_TIDY=ON,CXX=$(CLANG_CXX))
 
 # The libFuzzer targets of fuzz/, with AddressSanitizer and UndefinedBehaviorSanitizer.
 build-fuzz: deps-clang
-	@scripts/phase build-fuzz "building the fuzz targets (build-fuzz/)" sh -c '\
-	  CXX=$(CLANG_CXX) cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DZELK_FUZZ=ON -DZELK_TESTS=OFF -DZELK_PYTHON=OFF -DZELK_BENCH=OFF && \
-	  cmake --build build-fuzz -j $(JOBS)'
+	$(call cmake_tree,build-fuzz,building the fuzz targets,-DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZELK_FUZZ=ON -DZELK_TESTS=OFF -DZELK_PYTHON=OFF -DZELK_BENCH=OFF,CXX=$(CLANG_CXX))
 
 fuzz: build-fuzz
 	@scripts/fuzz run $(FUZZ_SECONDS) $(FUZZ_JOBS)
